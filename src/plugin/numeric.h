@@ -1,0 +1,24 @@
+// Real-to-integer conversion shared by every Part: truncation toward zero,
+// saturating at the target's limits, with NaN taken as 0. A division by a
+// zero setting or a huge profile value then gives a bounded number instead of
+// undefined behaviour.
+#pragma once
+
+#include <cmath>
+#include <concepts>
+#include <limits>
+
+namespace veltra {
+
+template <std::integral Int>
+constexpr Int TruncateSaturating(double value) {
+  if (std::isnan(value)) return 0;
+  if (value <= static_cast<double>(std::numeric_limits<Int>::min())) return std::numeric_limits<Int>::min();
+  // The maximum of a 64-bit type is not exact as a double; compare against
+  // the power of two just above it.
+  constexpr double kAboveMax = static_cast<double>(std::numeric_limits<Int>::max() / 2 + 1) * 2.0;
+  if (value >= kAboveMax) return std::numeric_limits<Int>::max();
+  return static_cast<Int>(value);
+}
+
+}  // namespace veltra
