@@ -122,7 +122,7 @@ void BuildSpindleMotor(ConfigRecord& record) {
   record.Set(ConfigField::SpindleMotorMode, mode);
 }
 
-// Compared unsigned, as the controller takes the frequency.
+// Compared unsigned, as the profile load does: a negative value stays.
 void RaiseToMinimumPwmFrequency(std::int32_t& frequency) {
   if (static_cast<std::uint32_t>(frequency) < kMinPwmFrequency) frequency = static_cast<std::int32_t>(kMinPwmFrequency);
 }
@@ -270,7 +270,9 @@ void BuildConfigRecord() {
   BuildDebounceTable(record);
 
   uploaded.HwMpgActive = general.HwMPG != 0;
-  for (int i = 0; i < kMpgCount; ++i) uploaded.MpgCountsPerUnit[i] = PlannerBlock::EncoderScale.Get(kFirstMpgEncoder + i);
+  for (int i = 0; i < kMpgCount; ++i) {
+    uploaded.MpgCountsPerUnit[i] = PlannerBlock::EncoderScale.Get(kFirstMpgEncoder + i);
+  }
 
   for (int e = 0; e < ui::kEncoderCount; ++e) {
     record.Set(ConfigField::EncoderFilter, e, static_cast<std::uint8_t>(dialog.inputFilter.EncFilt[e] & 0xFF));

@@ -33,10 +33,12 @@ struct OutputRoute {
   int channel;
 };
 // In the order they are taken; the two extended PWM outputs only when on.
-constexpr OutputRoute kOutputRoutes[] = {{13, 16}, {14, 17}, {7, 18},  {8, 19},  {9, 20},
-                                         {10, 21}, {11, 22}, {12, 23}, {28, 14}, {29, 15}, {15, 24}};
+constexpr OutputRoute kOutputRoutes[] = {{13, 16}, {14, 17}, {7, 18},  {8, 19},  {9, 20}, {10, 21},
+                                         {11, 22}, {12, 23}, {28, 14}, {29, 15}, {15, 24}};
 constexpr int kExtendedPwm1Record = 28;
 constexpr int kExtendedPwm2Record = 29;
+
+constexpr int kMaskBits = 32;  // channels from 32 on have a pin but no mask bits
 
 constexpr bool IsControllerPin(std::int64_t pin) { return pin >= kFirstControllerPin && pin <= kLastControllerPin; }
 
@@ -47,7 +49,7 @@ constexpr std::uint32_t Bit(int channel) { return std::uint32_t{1} << channel; }
 void TakeInput(ConfigRecord& record, int channel, std::int64_t pin, bool activeLow) {
   if (!IsControllerPin(pin)) return;
   record.Set(ConfigField::InputPin, channel, static_cast<std::uint8_t>(pin));
-  if (channel >= 32) return;
+  if (channel >= kMaskBits) return;
   record.Set(ConfigField::InputEnable, record.Get(ConfigField::InputEnable) | Bit(channel));
   if (activeLow) record.Set(ConfigField::InputInvert, record.Get(ConfigField::InputInvert) | Bit(channel));
 }
@@ -69,10 +71,10 @@ void SetChannelDebounce(ConfigRecord& record, int firstChannel, int lastChannel,
   }
 }
 
-bool OutputEnabled(int record) {
+bool RouteInUse(const OutputRoute& route) {
   const ui::SpecialFunctionsPage& page = ui::TheConfigDialog().specialFunctions;
-  if (record == kExtendedPwm1Record) return page.PWME1Ena != 0;
-  if (record == kExtendedPwm2Record) return page.PWME2Ena != 0;
+  if (route.record == kExtendedPwm1Record) return page.PWME1Ena != 0;
+  if (route.record == kExtendedPwm2Record) return page.PWME2Ena != 0;
   return true;
 }
 
@@ -83,7 +85,9 @@ std::uint16_t DebounceTicks(std::int32_t microseconds) {
 }
 
 void MapInputChannels(ConfigRecord& record, std::array<bool, ui::kEncoderCount>& encoderWired) {
-  for (int channel = 0; channel < kInputChannelCount; ++channel) record.Set(ConfigField::InputPin, channel, std::uint8_t{0});
+  for (int channel = 0; channel < kInputChannelCount; ++channel) {
+    record.Set(ConfigField::InputPin, channel, std::uint8_t{0});
+  }
   for (int channel = 0; channel < kOutputChannelCount; ++channel) {
     record.Set(ConfigField::OutputPin, channel, std::uint8_t{0});
   }
@@ -120,12 +124,13 @@ void MapOutputChannels(ConfigRecord& record) {
     if (EngineBlock::AxisStepPort.Get(axis) != kControllerPort || EngineBlock::AxisEnabled.Get(axis) == 0) continue;
     TakeOutput(record, axis, EngineBlock::AxisStepPin.Get(axis), EngineBlock::AxisStepActiveLow.Get(axis) != 0);
     // The direction is inverted when exactly one of the two flags is set.
-    const bool dirInverted = (EngineBlock::AxisDirActiveLow.Get(axis) != 0) != (EngineBlock::AxisDirFlip.Get(axis) != 0);
+    const bool dirInverted =
+        (EngineBlock::AxisDirActiveLow.Get(axis) != 0) != (EngineBlock::AxisDirFlip.Get(axis) != 0);
     TakeOutput(record, kDirectionChannel + axis, EngineBlock::AxisDirPin.Get(axis), dirInverted);
   }
 
   for (const OutputRoute& route : kOutputRoutes) {
-    if (!OutputEnabled(route.record)) continue;
+    if (!RouteInUse(route)) continue;
     if (EngineBlock::OutputSignalPort.Get(route.record) != kControllerPort ||
         EngineBlock::OutputSignalEnabled.Get(route.record) == 0) {
       continue;

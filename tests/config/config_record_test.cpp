@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <limits>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -71,15 +71,15 @@ TEST(ConfigRecordLayout, FieldsSitAtTheControllersOffsets) {
     std::size_t count;
   };
   constexpr Expected kExpected[] = {
-      {"StepsPerUnit", 0, 4, 7},     {"SlaveOf", 24, 1, 7},         {"PercentRate", 25, 4, 7},
-      {"AxisFlags", 33, 1, 7},       {"ParamRaw", 38, 4, 7},        {"SpindleOption", 294, 1, 1},
-      {"SpindleMotorMode", 295, 1, 1}, {"PwmFrequency", 296, 4, 1}, {"SpindlePwm", 300, 4, 1},
-      {"LaserSyncOutput", 308, 1, 1}, {"ModeFlags", 309, 1, 1},     {"Divider", 310, 2, 1},
-      {"IndexPulses", 313, 2, 1},    {"ShuttleSource", 315, 1, 1},  {"StepWidth", 316, 1, 7},
-      {"SpindleEncoder", 333, 1, 1}, {"InputPin", 334, 1, 48},      {"OutputPin", 382, 1, 32},
-      {"InputEnable", 414, 4, 1},    {"OutputInvert", 426, 4, 1},   {"Debounce", 430, 2, 32},
-      {"GearRatio", 497, 8, 1},      {"GearOffsetSteps", 505, 8, 1}, {"ExtPwmFrequency", 514, 4, 1},
-      {"EncoderFilter", 518, 1, 7},  {"ShuttleZeroMv", 525, 2, 1},  {"ShuttleUpperMv", 527, 2, 1},
+      {"StepsPerUnit", 0, 4, 7},       {"SlaveOf", 24, 1, 7},          {"PercentRate", 25, 4, 7},
+      {"AxisFlags", 33, 1, 7},         {"ParamRaw", 38, 4, 7},         {"SpindleOption", 294, 1, 1},
+      {"SpindleMotorMode", 295, 1, 1}, {"PwmFrequency", 296, 4, 1},    {"SpindlePwm", 300, 4, 1},
+      {"LaserSyncOutput", 308, 1, 1},  {"ModeFlags", 309, 1, 1},       {"Divider", 310, 2, 1},
+      {"IndexPulses", 313, 2, 1},      {"ShuttleSource", 315, 1, 1},   {"StepWidth", 316, 1, 7},
+      {"SpindleEncoder", 333, 1, 1},   {"InputPin", 334, 1, 48},       {"OutputPin", 382, 1, 32},
+      {"InputEnable", 414, 4, 1},      {"OutputInvert", 426, 4, 1},    {"Debounce", 430, 2, 32},
+      {"GearRatio", 497, 8, 1},        {"GearOffsetSteps", 505, 8, 1}, {"ExtPwmFrequency", 514, 4, 1},
+      {"EncoderFilter", 518, 1, 7},    {"ShuttleZeroMv", 525, 2, 1},   {"ShuttleUpperMv", 527, 2, 1},
       {"BackOffDistance", 529, 4, 1},
   };
   for (const Expected& expected : kExpected) {
@@ -104,18 +104,18 @@ TEST_F(ConfigUpload, UploadEncodesLittleEndianAtTheRecordOffsets) {
   BuildConfigRecord();
 
   const auto bytes = Record().Bytes();
-  EXPECT_EQ(wire::Get<std::int32_t>(bytes, 4), 10000);                // X MaxStepRate
-  EXPECT_EQ(wire::Get<std::uint8_t>(bytes, 24 + 42 * 3), 1);           // A slaved to X
-  EXPECT_EQ(wire::Get<std::int32_t>(bytes, 252), 2000);                // spindle StepsPerUnit
-  EXPECT_EQ(wire::Get<std::int32_t>(bytes, 296), 10000);               // PWMFreq
-  EXPECT_EQ(wire::Get<std::uint16_t>(bytes, 310), 2048);               // Divider
-  EXPECT_EQ(wire::Get<std::uint8_t>(bytes, 312), 10);                  // HomeRetract
-  EXPECT_EQ(wire::Get<std::uint8_t>(bytes, 316), 5);                   // StepWidth X, 100 ns
-  EXPECT_EQ(wire::Get<std::uint16_t>(bytes, 330), 2000);               // Enc0cpr
-  EXPECT_EQ(wire::Get<std::uint16_t>(bytes, 430 + 2 * 31), 146);       // Debounce of pin 32
-  EXPECT_EQ(wire::Get<double>(bytes, 497), 1.0);                       // GearRatio
-  EXPECT_EQ(wire::Get<std::int32_t>(bytes, 514), 10000);               // PWMEFreq
-  EXPECT_EQ(wire::Get<float>(bytes, 529), 1.5f);                       // BackOffDist
+  EXPECT_EQ(wire::Get<std::int32_t>(bytes, 4), 10000);            // X MaxStepRate
+  EXPECT_EQ(wire::Get<std::uint8_t>(bytes, 24 + 42 * 3), 1);      // A slaved to X
+  EXPECT_EQ(wire::Get<std::int32_t>(bytes, 252), 2000);           // spindle StepsPerUnit
+  EXPECT_EQ(wire::Get<std::int32_t>(bytes, 296), 10000);          // PWMFreq
+  EXPECT_EQ(wire::Get<std::uint16_t>(bytes, 310), 2048);          // Divider
+  EXPECT_EQ(wire::Get<std::uint8_t>(bytes, 312), 10);             // HomeRetract
+  EXPECT_EQ(wire::Get<std::uint8_t>(bytes, 316), 5);              // StepWidth X, 100 ns
+  EXPECT_EQ(wire::Get<std::uint16_t>(bytes, 330), 2000);          // Enc0cpr
+  EXPECT_EQ(wire::Get<std::uint16_t>(bytes, 430 + 2 * 31), 146);  // Debounce of pin 32
+  EXPECT_EQ(wire::Get<double>(bytes, 497), 1.0);                  // GearRatio
+  EXPECT_EQ(wire::Get<std::int32_t>(bytes, 514), 10000);          // PWMEFreq
+  EXPECT_EQ(wire::Get<float>(bytes, 529), 1.5f);                  // BackOffDist
 }
 
 struct LoweringCase {
@@ -135,8 +135,8 @@ INSTANTIATE_TEST_SUITE_P(
         LoweringCase{"finer steps", {2000.0, 60.0}, 0.95 * kPulseRate100kHz / 2000.0, 99999, true},
         LoweringCase{"within the limit", {1000.0, 100.0}, 100.0, 100000, false},
         LoweringCase{"exactly at the limit", {1000.0, 105.263}, 105.263, 105263, false},
-        LoweringCase{"a disabled axis keeps its velocity", {1000.0, 150.0, kPulseRate100kHz, false}, 150.0, 150000,
-                     false},
+        LoweringCase{
+            "a disabled axis keeps its velocity", {1000.0, 150.0, kPulseRate100kHz, false}, 150.0, 150000, false},
         LoweringCase{"no steps per unit divides nothing", {0.0, 150.0, -1.0}, 150.0, 0, false}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
 
@@ -207,14 +207,14 @@ class SlaveMerge : public PluginTest, public ::testing::WithParamInterface<Slave
 
 INSTANTIATE_TEST_SUITE_P(
     Axes, SlaveMerge,
-    ::testing::Values(
-        SlaveCase{"A inside X narrows X", 3, 0, true, {50, 300}, {0, 400}, 1, {50, 300}},
-        SlaveCase{"A wider than X leaves X", 3, 0, true, {-10, 500}, {0, 400}, 1, {0, 400}},
-        SlaveCase{"A overlapping X takes the common range", 3, 0, true, {100, 500}, {0, 400}, 1, {100, 400}},
-        // The master comes after its slave and takes its own limits again.
-        SlaveCase{"X slaved to A leaves A", 0, 3, true, {50, 300}, {0, 400}, 4, {0, 400}},
-        SlaveCase{"a disabled slave merges nothing", 3, 0, false, {50, 300}, {0, 400}, 0, {0, 400}},
-        SlaveCase{"a master the host cannot have", 3, 6, true, {50, 300}, {0, 400}, 0, {0, 400}}),
+    ::testing::Values(SlaveCase{"A inside X narrows X", 3, 0, true, {50, 300}, {0, 400}, 1, {50, 300}},
+                      SlaveCase{"A wider than X leaves X", 3, 0, true, {-10, 500}, {0, 400}, 1, {0, 400}},
+                      SlaveCase{
+                          "A overlapping X takes the common range", 3, 0, true, {100, 500}, {0, 400}, 1, {100, 400}},
+                      // The master comes after its slave and takes its own limits again.
+                      SlaveCase{"X slaved to A leaves A", 0, 3, true, {50, 300}, {0, 400}, 4, {0, 400}},
+                      SlaveCase{"a disabled slave merges nothing", 3, 0, false, {50, 300}, {0, 400}, 0, {0, 400}},
+                      SlaveCase{"a master the host cannot have", 3, 6, true, {50, 300}, {0, 400}, 0, {0, 400}}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
 
 TEST_P(SlaveMerge, MasterKeepsTheRangeBothAllow) {
@@ -287,17 +287,48 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         SpindleCase{"no spindle motor", false, false, false, 200.0, SpindleMotor::None, false, 200.0, 200000, {}},
         SpindleCase{"PWM spindle", true, true, false, 200.0, SpindleMotor::Pwm, true, 200.0, 200000, {}},
-        SpindleCase{"step/dir spindle within the limit", true, false, false, 100.0, SpindleMotor::StepDir, true,
-                    100.0, 100000, {}},
+        SpindleCase{"step/dir spindle within the limit",
+                    true,
+                    false,
+                    false,
+                    100.0,
+                    SpindleMotor::StepDir,
+                    true,
+                    100.0,
+                    100000,
+                    {}},
         // The full limit, no margin.
-        SpindleCase{"step/dir spindle too fast", true, false, false, 200.0, SpindleMotor::StepDir, true, 105.263,
-                    105263, {kSpindleTooFast}},
-        SpindleCase{"step/dir spindle in plasma mode", true, false, true, 100.0, SpindleMotor::None, false, 100.0,
-                    100000, {kNoStepDirSpindleInPlasma}},
-        SpindleCase{"too fast, then plasma mode", true, false, true, 200.0, SpindleMotor::None, false, 105.263,
-                    105263, {kSpindleTooFast, kNoStepDirSpindleInPlasma}},
-        SpindleCase{"PWM spindle in plasma mode", true, true, true, 200.0, SpindleMotor::Pwm, true, 200.0, 200000,
-                    {}}),
+        SpindleCase{"step/dir spindle too fast",
+                    true,
+                    false,
+                    false,
+                    200.0,
+                    SpindleMotor::StepDir,
+                    true,
+                    105.263,
+                    105263,
+                    {kSpindleTooFast}},
+        SpindleCase{"step/dir spindle in plasma mode",
+                    true,
+                    false,
+                    true,
+                    100.0,
+                    SpindleMotor::None,
+                    false,
+                    100.0,
+                    100000,
+                    {kNoStepDirSpindleInPlasma}},
+        SpindleCase{"too fast, then plasma mode",
+                    true,
+                    false,
+                    true,
+                    200.0,
+                    SpindleMotor::None,
+                    false,
+                    105.263,
+                    105263,
+                    {kSpindleTooFast, kNoStepDirSpindleInPlasma}},
+        SpindleCase{"PWM spindle in plasma mode", true, true, true, 200.0, SpindleMotor::Pwm, true, 200.0, 200000, {}}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
 
 TEST_P(SpindleChecks, StepLimitThenPlasmaCheck) {
@@ -346,16 +377,16 @@ struct PwmCase {
 
 class SpindlePwm : public PluginTest, public ::testing::WithParamInterface<PwmCase> {};
 
-INSTANTIATE_TEST_SUITE_P(
-    Modes, SpindlePwm,
-    ::testing::Values(PwmCase{"unipolar", false, false, false, 50, 32768, false},
-                      PwmCase{"bipolar", true, false, false, 50, 49152, true},
-                      PwmCase{"bipolar at 0", true, false, false, 0, 32768, true},
-                      PwmCase{"bipolar at 100", true, false, false, 100, 65536, true},
-                      PwmCase{"bipolar halves toward zero", true, false, false, -1, 32768 - 327, true},
-                      PwmCase{"bipolar with LaserComp", true, true, false, 50, 32768, false},
-                      PwmCase{"bipolar with LaserGL", true, false, true, 50, 32768, false}),
-    [](const auto& info) { return "case" + std::to_string(info.index); });
+INSTANTIATE_TEST_SUITE_P(Modes, SpindlePwm,
+                         ::testing::Values(PwmCase{"unipolar", false, false, false, 50, 32768, false},
+                                           PwmCase{"bipolar", true, false, false, 50, 49152, true},
+                                           PwmCase{"bipolar at 0", true, false, false, 0, 32768, true},
+                                           PwmCase{"bipolar at 100", true, false, false, 100, 65536, true},
+                                           PwmCase{"bipolar halves toward zero", true, false, false, -1, 32768 - 327,
+                                                   true},
+                                           PwmCase{"bipolar with LaserComp", true, true, false, 50, 32768, false},
+                                           PwmCase{"bipolar with LaserGL", true, false, true, 50, 32768, false}),
+                         [](const auto& info) { return "case" + std::to_string(info.index); });
 
 TEST_P(SpindlePwm, BipolarCentresOn32768) {
   const PwmCase& c = GetParam();
@@ -394,8 +425,8 @@ TEST_F(ConfigUpload, DividerFrequencyIsClampedInTheHost) {
     std::int32_t frequency;
     std::int32_t clamped;
     std::uint16_t divider;
-  } cases[] = {{100, 256, 8000},   {25000, 20480, 100}, {0, 256, 8000},     {-7, 256, 8000},
-               {256, 256, 8000},   {20480, 20480, 100}, {3000, 3000, 682}};
+  } cases[] = {{100, 256, 8000}, {25000, 20480, 100}, {0, 256, 8000},   {-7, 256, 8000},
+               {256, 256, 8000}, {20480, 20480, 100}, {3000, 3000, 682}};
   for (const Case& c : cases) {
     EngineBlock::DividerFrequency.Set(c.frequency);
     BuildConfigRecord();
@@ -459,17 +490,16 @@ struct ShuttleCase {
 
 class ShuttleSource : public PluginTest, public ::testing::WithParamInterface<ShuttleCase> {};
 
-INSTANTIATE_TEST_SUITE_P(
-    Sources, ShuttleSource,
-    ::testing::Values(ShuttleCase{"nothing wired", {}, {}, 4, 0},
-                      ShuttleCase{"an encoder is no MPG", {}, {0, 3}, 4, 0},
-                      ShuttleCase{"first wired MPG", {}, {6, 5}, 5, 0},
-                      ShuttleCase{"MPG set to shuttle wins over a wired one", {10}, {4}, 6, 0},
-                      ShuttleCase{"first MPG set to shuttle", {10, 9}, {}, 5, 0},
-                      ShuttleCase{"an encoder set to shuttle is no source", {5}, {}, 4, 0},
-                      ShuttleCase{"analog input wins over MPGs", {8, 2}, {4}, 2, 300},
-                      ShuttleCase{"first analog input", {3, 1}, {}, 1, 300}),
-    [](const auto& info) { return "case" + std::to_string(info.index); });
+INSTANTIATE_TEST_SUITE_P(Sources, ShuttleSource,
+                         ::testing::Values(ShuttleCase{"nothing wired", {}, {}, 4, 0},
+                                           ShuttleCase{"an encoder is no MPG", {}, {0, 3}, 4, 0},
+                                           ShuttleCase{"first wired MPG", {}, {6, 5}, 5, 0},
+                                           ShuttleCase{"MPG set to shuttle wins over a wired one", {10}, {4}, 6, 0},
+                                           ShuttleCase{"first MPG set to shuttle", {10, 9}, {}, 5, 0},
+                                           ShuttleCase{"an encoder set to shuttle is no source", {5}, {}, 4, 0},
+                                           ShuttleCase{"analog input wins over MPGs", {8, 2}, {4}, 2, 300},
+                                           ShuttleCase{"first analog input", {3, 1}, {}, 1, 300}),
+                         [](const auto& info) { return "case" + std::to_string(info.index); });
 
 TEST_P(ShuttleSource, AnalogThenMpgByFunctionThenWiredMpg) {
   const ShuttleCase& c = GetParam();

@@ -1,11 +1,11 @@
+#include "settings/curve_spline.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 #include <utility>
 #include <vector>
-
-#include "settings/curve_spline.h"
 
 namespace veltra::settings {
 namespace {
@@ -34,19 +34,19 @@ class SplineEvaluation : public ::testing::TestWithParam<EvaluationCase> {};
 
 // Expected values of the three-point curve by hand: the natural spline has
 // y2 = 0, -0.036, 0 at the knots.
-INSTANTIATE_TEST_SUITE_P(
-    Curves, SplineEvaluation,
-    ::testing::Values(EvaluationCase{"start curve at 0", kStartCurve, 0.0, 0.0},
-                      EvaluationCase{"start curve is the identity", kStartCurve, 37.5, 37.5},
-                      EvaluationCase{"start curve just below its end", kStartCurve, 99.9, 99.9},
-                      EvaluationCase{"start curve at its end", kStartCurve, 100.0, 100.0},
-                      EvaluationCase{"start curve above its end", kStartCurve, 150.0, 100.0},
-                      EvaluationCase{"three points on the middle knot", kThreePoints, 50.0, 80.0},
-                      EvaluationCase{"three points between knots", kThreePoints, 25.0, 45.625},
-                      EvaluationCase{"three points right interval", kThreePoints, 75.0, 95.625},
-                      EvaluationCase{"three points above the end", kThreePoints, 150.0, 100.0},
-                      EvaluationCase{"below the first knot extrapolates", kThreePoints, -10.0, -18.88}),
-    [](const auto& info) { return "case" + std::to_string(info.index); });
+INSTANTIATE_TEST_SUITE_P(Curves, SplineEvaluation,
+                         ::testing::Values(EvaluationCase{"start curve at 0", kStartCurve, 0.0, 0.0},
+                                           EvaluationCase{"start curve is the identity", kStartCurve, 37.5, 37.5},
+                                           EvaluationCase{"start curve just below its end", kStartCurve, 99.9, 99.9},
+                                           EvaluationCase{"start curve at its end", kStartCurve, 100.0, 100.0},
+                                           EvaluationCase{"start curve above its end", kStartCurve, 150.0, 100.0},
+                                           EvaluationCase{"three points on the middle knot", kThreePoints, 50.0, 80.0},
+                                           EvaluationCase{"three points between knots", kThreePoints, 25.0, 45.625},
+                                           EvaluationCase{"three points right interval", kThreePoints, 75.0, 95.625},
+                                           EvaluationCase{"three points above the end", kThreePoints, 150.0, 100.0},
+                                           EvaluationCase{"below the first knot extrapolates", kThreePoints, -10.0,
+                                                          -18.88}),
+                         [](const auto& info) { return "case" + std::to_string(info.index); });
 
 TEST_P(SplineEvaluation, FollowsTheNaturalCubic) {
   const EvaluationCase& c = GetParam();

@@ -81,20 +81,18 @@ class InputChannels : public PluginTest, public ::testing::WithParamInterface<In
 
 INSTANTIATE_TEST_SUITE_P(
     Signals, InputChannels,
-    ::testing::Values(InputCase{"HomeX on port 1 pin 10 active low", {kHomeX, 10, 1, true}, 0, 10, true},
-                      InputCase{"HomeX on port 2", {kHomeX, 10, 2, true}, -1, 0, false},
-                      InputCase{"HomeX disabled", {kHomeX, 10, 1, false, false, false}, -1, 0, false},
-                      InputCase{"LimitX- active high", {kLimitXMinus, 7}, 6, 7, false},
-                      InputCase{"LimitX+", {kLimitXPlus, 8}, 12, 8, false},
-                      InputCase{"Probe", {kProbe, 5}, 18, 5, false},
-                      InputCase{"emulated Probe", {kProbe, 5, 1, false, true}, -1, 0, false},
-                      InputCase{"Index", {kIndex, 6}, 19, 6, false},
-                      InputCase{"Timing", {kTiming, 9, 1, true}, 20, 9, true},
-                      InputCase{"ESTOP", {kEStop, 11}, 21, 11, false},
-                      InputCase{"THC down", {kThcDown, 32}, 24, 32, false},
-                      InputCase{"pin above the controller's 32", {kHomeX, 33, 1, true}, -1, 0, false},
-                      InputCase{"pin 0", {kHomeX, 0, 1, true}, -1, 0, false},
-                      InputCase{"negative pin", {kHomeX, -4, 1, true}, -1, 0, false}),
+    ::testing::Values(
+        InputCase{"HomeX on port 1 pin 10 active low", {kHomeX, 10, 1, true}, 0, 10, true},
+        InputCase{"HomeX on port 2", {kHomeX, 10, 2, true}, -1, 0, false},
+        InputCase{"HomeX disabled", {kHomeX, 10, 1, false, false, false}, -1, 0, false},
+        InputCase{"LimitX- active high", {kLimitXMinus, 7}, 6, 7, false},
+        InputCase{"LimitX+", {kLimitXPlus, 8}, 12, 8, false}, InputCase{"Probe", {kProbe, 5}, 18, 5, false},
+        InputCase{"emulated Probe", {kProbe, 5, 1, false, true}, -1, 0, false},
+        InputCase{"Index", {kIndex, 6}, 19, 6, false}, InputCase{"Timing", {kTiming, 9, 1, true}, 20, 9, true},
+        InputCase{"ESTOP", {kEStop, 11}, 21, 11, false}, InputCase{"THC down", {kThcDown, 32}, 24, 32, false},
+        InputCase{"pin above the controller's 32", {kHomeX, 33, 1, true}, -1, 0, false},
+        InputCase{"pin 0", {kHomeX, 0, 1, true}, -1, 0, false},
+        InputCase{"negative pin", {kHomeX, -4, 1, true}, -1, 0, false}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
 
 TEST_P(InputChannels, OnlyControllerPinsOnPort1GetTheirChannel) {
@@ -124,17 +122,16 @@ struct EncoderCase {
 
 class EncoderChannels : public PluginTest, public ::testing::WithParamInterface<EncoderCase> {};
 
-INSTANTIATE_TEST_SUITE_P(
-    Encoders, EncoderChannels,
-    ::testing::Values(EncoderCase{"Encoder1 on port 1", {0, 3, 4}, true},
-                      EncoderCase{"MPG3 on port 1", {6, 31, 32}, true},
-                      EncoderCase{"A on port 1, B on port 2", {0, 3, 4, 1, 2}, false},
-                      EncoderCase{"A on port 2", {2, 3, 4, 2, 1}, false},
-                      EncoderCase{"disabled", {1, 3, 4, 1, 1, false}, false},
-                      EncoderCase{"pin above 32", {1, 3, 40}, false},
-                      // The low byte of 257 would be pin 1.
-                      EncoderCase{"pin 257", {1, 257, 4}, false}),
-    [](const auto& info) { return "case" + std::to_string(info.index); });
+INSTANTIATE_TEST_SUITE_P(Encoders, EncoderChannels,
+                         ::testing::Values(EncoderCase{"Encoder1 on port 1", {0, 3, 4}, true},
+                                           EncoderCase{"MPG3 on port 1", {6, 31, 32}, true},
+                                           EncoderCase{"A on port 1, B on port 2", {0, 3, 4, 1, 2}, false},
+                                           EncoderCase{"A on port 2", {2, 3, 4, 2, 1}, false},
+                                           EncoderCase{"disabled", {1, 3, 4, 1, 1, false}, false},
+                                           EncoderCase{"pin above 32", {1, 3, 40}, false},
+                                           // The low byte of 257 would be pin 1.
+                                           EncoderCase{"pin 257", {1, 257, 4}, false}),
+                         [](const auto& info) { return "case" + std::to_string(info.index); });
 
 TEST_P(EncoderChannels, WiredEncodersGetAAndBChannels) {
   const EncoderCase& c = GetParam();
@@ -245,22 +242,22 @@ struct OtherOutputCase {
 
 class OtherOutputs : public PluginTest, public ::testing::WithParamInterface<OtherOutputCase> {};
 
-INSTANTIATE_TEST_SUITE_P(
-    Records, OtherOutputs,
-    ::testing::Values(OtherOutputCase{"record 13", {13, 14}, false, false, 16},
-                      OtherOutputCase{"record 14 active low", {14, 15, true}, false, false, 17},
-                      OtherOutputCase{"OEM output 1", {7, 16}, false, false, 18},
-                      OtherOutputCase{"OEM output 6", {12, 17}, false, false, 23},
-                      OtherOutputCase{"record 15", {15, 18}, false, false, 24},
-                      OtherOutputCase{"PWM1 with PWME1Ena off", {28, 19}, false, true, -1},
-                      OtherOutputCase{"PWM1 with PWME1Ena on", {28, 19}, true, false, 14},
-                      OtherOutputCase{"PWM2 with PWME2Ena off", {29, 20}, true, false, -1},
-                      OtherOutputCase{"PWM2 with PWME2Ena on", {29, 20}, false, true, 15},
-                      OtherOutputCase{"record 13 on port 2", {13, 14, false, 2}, false, false, -1},
-                      OtherOutputCase{"record 13 disabled", {13, 14, false, 1, false}, false, false, -1},
-                      OtherOutputCase{"record 13 on pin 33", {13, 33}, false, false, -1},
-                      OtherOutputCase{"record 16 has no channel", {16, 14}, false, false, -1}),
-    [](const auto& info) { return "case" + std::to_string(info.index); });
+INSTANTIATE_TEST_SUITE_P(Records, OtherOutputs,
+                         ::testing::Values(OtherOutputCase{"record 13", {13, 14}, false, false, 16},
+                                           OtherOutputCase{"record 14 active low", {14, 15, true}, false, false, 17},
+                                           OtherOutputCase{"OEM output 1", {7, 16}, false, false, 18},
+                                           OtherOutputCase{"OEM output 6", {12, 17}, false, false, 23},
+                                           OtherOutputCase{"record 15", {15, 18}, false, false, 24},
+                                           OtherOutputCase{"PWM1 with PWME1Ena off", {28, 19}, false, true, -1},
+                                           OtherOutputCase{"PWM1 with PWME1Ena on", {28, 19}, true, false, 14},
+                                           OtherOutputCase{"PWM2 with PWME2Ena off", {29, 20}, true, false, -1},
+                                           OtherOutputCase{"PWM2 with PWME2Ena on", {29, 20}, false, true, 15},
+                                           OtherOutputCase{"record 13 on port 2", {13, 14, false, 2}, false, false, -1},
+                                           OtherOutputCase{
+                                               "record 13 disabled", {13, 14, false, 1, false}, false, false, -1},
+                                           OtherOutputCase{"record 13 on pin 33", {13, 33}, false, false, -1},
+                                           OtherOutputCase{"record 16 has no channel", {16, 14}, false, false, -1}),
+                         [](const auto& info) { return "case" + std::to_string(info.index); });
 
 TEST_P(OtherOutputs, TakeTheirFixedChannel) {
   const OtherOutputCase& c = GetParam();
@@ -328,17 +325,17 @@ class DebounceTable : public PluginTest, public ::testing::WithParamInterface<De
 
 INSTANTIATE_TEST_SUITE_P(
     Assignments, DebounceTable,
-    ::testing::Values(
-        DebounceCase{"unassigned pin", {}, {}, 12, 4},
-        DebounceCase{"home pin", {{kHomeX, 10}}, {}, 10, 9},
-        DebounceCase{"home signal on port 2", {{kHomeX, 10, 2}}, {}, 10, 4},
-        DebounceCase{"limit wins over home on a shared pin", {{kLimitXMinus, 10}, {kHomeX, 10}}, {}, 10, 14},
-        DebounceCase{"probe wins over limit", {{kLimitXPlus, 3}, {kProbe, 3}}, {}, 3, 19},
-        DebounceCase{"index wins over probe", {{kIndex, 3}, {kProbe, 3}}, {}, 3, 24},
-        DebounceCase{"encoder B wins over index", {{kIndex, 3}}, {{0, 2, 3}}, 3, 29},
-        DebounceCase{"encoder A", {}, {{5, 31, 32}}, 31, 29},
-        DebounceCase{"ESTOP and THC keep the other time", {{kEStop, 7}, {kThcDown, 8}}, {}, 7, 4},
-        DebounceCase{"unwired encoder keeps the other time", {}, {{0, 2, 3, 1, 2}}, 2, 4}),
+    ::testing::Values(DebounceCase{"unassigned pin", {}, {}, 12, 4},
+                      DebounceCase{"home pin", {{kHomeX, 10}}, {}, 10, 9},
+                      DebounceCase{"home signal on port 2", {{kHomeX, 10, 2}}, {}, 10, 4},
+                      DebounceCase{
+                          "limit wins over home on a shared pin", {{kLimitXMinus, 10}, {kHomeX, 10}}, {}, 10, 14},
+                      DebounceCase{"probe wins over limit", {{kLimitXPlus, 3}, {kProbe, 3}}, {}, 3, 19},
+                      DebounceCase{"index wins over probe", {{kIndex, 3}, {kProbe, 3}}, {}, 3, 24},
+                      DebounceCase{"encoder B wins over index", {{kIndex, 3}}, {{0, 2, 3}}, 3, 29},
+                      DebounceCase{"encoder A", {}, {{5, 31, 32}}, 31, 29},
+                      DebounceCase{"ESTOP and THC keep the other time", {{kEStop, 7}, {kThcDown, 8}}, {}, 7, 4},
+                      DebounceCase{"unwired encoder keeps the other time", {}, {{0, 2, 3, 1, 2}}, 2, 4}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
 
 TEST_P(DebounceTable, ByFunctionTheLaterAssignmentWins) {
