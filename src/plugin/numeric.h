@@ -21,4 +21,14 @@ constexpr Int TruncateSaturating(double value) {
   return static_cast<Int>(value);
 }
 
+// Real-to-single conversion: rounds to single precision as the hardware
+// does, but a finite value beyond the single range becomes the largest
+// single of its sign instead of invoking undefined behaviour.
+constexpr float NarrowToFloat(double value) {
+  constexpr double kMax = std::numeric_limits<float>::max();
+  if (value > kMax && value != std::numeric_limits<double>::infinity()) return std::numeric_limits<float>::max();
+  if (value < -kMax && value != -std::numeric_limits<double>::infinity()) return -std::numeric_limits<float>::max();
+  return static_cast<float>(value);
+}
+
 }  // namespace veltra
