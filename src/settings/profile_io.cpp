@@ -21,7 +21,7 @@ namespace {
 
 constexpr int kSignificantDigits = 8;
 constexpr std::int32_t kMinPwmFrequency = 10;
-constexpr std::uint32_t kUnknownAddress = 0xFFFFFFFF;
+constexpr std::uint32_t kNotAnAddress = 0xFFFFFFFF;
 
 // The value a setting has before the profile is read is also its load
 // default (apart from the keys that are read with their current value).
@@ -78,7 +78,7 @@ class LoadPass {
   // Dotted text; a text that is no address reads as the all-ones address.
   void Address(std::string_view key, std::uint32_t& value, std::uint32_t fallback) {
     const std::string text = profile_.ReadString(kPluginSection, key, link::DottedAddress(fallback));
-    value = link::ParseDottedAddress(text).value_or(kUnknownAddress);
+    value = link::ParseDottedAddress(text).value_or(kNotAnAddress);
   }
   // Stored as a whole number.
   void GraphLimit(std::string_view key, float& value, float fallback) {

@@ -22,7 +22,7 @@ bool SaveSettings();
 // (150 -> "150.", 0.5 -> "0.5"), else one digit, the point and seven more
 // with a signed exponent of at least three digits (0.00001 -> "1.e-005");
 // zeros before the end or the exponent are dropped, the point stays. 0 is
-// "0.".
+// "0."; values that are not finite are "inf", "-inf" and "nan".
 std::string FormatProfileReal(double value);
 // The pendant's step sizes: six decimals (0.5 -> "0.500000").
 std::string FormatPendantStep(double value);

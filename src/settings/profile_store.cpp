@@ -27,14 +27,20 @@ void RemoveLeftover(const fs::path& temporary) {
 
 bool ReplaceFile(platform::XmlDocument& document, const std::string& path) {
   const fs::path target = ResolvedProfileFile(path);
+  std::error_code error;
+  const fs::file_status original = fs::status(target, error);
+  const bool exists = !error && fs::exists(original);
+  // Renaming would get past a read-only profile, which writing it in place
+  // never did: the user's protection stands.
+  constexpr fs::perms kAnyWrite = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  if (exists && (original.permissions() & kAnyWrite) == fs::perms::none) return false;
+
   const fs::path temporary = TemporaryProfilePath(target);
   if (!document.Save(temporary.string())) {
     RemoveLeftover(temporary);
     return false;
   }
-  std::error_code error;
-  const fs::file_status original = fs::status(target, error);
-  if (!error && fs::exists(original)) fs::permissions(temporary, original.permissions(), error);
+  if (exists) fs::permissions(temporary, original.permissions(), error);
   fs::rename(temporary, target, error);
   if (error) {
     RemoveLeftover(temporary);

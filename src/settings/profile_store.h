@@ -28,9 +28,10 @@ class ProfileDocument {
 
   // Writes the document back and ends its use. A file that was there but
   // could not be loaded is left as it is: writing would replace the user's
-  // whole machine configuration with the plugin's keys alone. The file is
-  // written beside the profile and then renamed over it, so a crash or a
-  // full disk never leaves a truncated profile. True when it was written.
+  // whole machine configuration with the plugin's keys alone; so is a
+  // read-only file. The file is written beside the profile and then renamed
+  // over it, so a crash or a full disk never leaves a truncated profile.
+  // True when it was written.
   bool Close();
 
   platform::XmlLoadResult LoadResult() const { return loadResult_; }

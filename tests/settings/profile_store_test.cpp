@@ -154,6 +154,24 @@ TEST_F(ProfileStore, TheNewFileReplacesTheOldOneOnlyOnceItIsComplete) {
   EXPECT_TRUE(std::filesystem::exists(temporary / "unrelated")) << "what was in the way is left alone";
 }
 
+TEST_F(ProfileStore, TheProfilesPermissionsStand) {
+  using std::filesystem::perms;
+  const std::string original = "<profile><veltra_mach_drv><PWMFreq>20000</PWMFreq></veltra_mach_drv></profile>";
+  WriteProfile(original);
+  std::filesystem::permissions(ProfilePath(), perms::owner_read | perms::group_read);
+  ProfileDocument profile = ProfileDocument::Open();
+  EXPECT_EQ(profile.ReadInt(kPluginSection, "PWMFreq", 10000), 20000);
+  profile.WriteInt(kPluginSection, "PWMFreq", 30000);
+  EXPECT_FALSE(profile.Close()) << "read-only";
+  EXPECT_EQ(ReadProfile(), original);
+
+  std::filesystem::permissions(ProfilePath(), perms::owner_read | perms::owner_write);
+  profile = ProfileDocument::Open();
+  profile.WriteInt(kPluginSection, "PWMFreq", 30000);
+  EXPECT_TRUE(profile.Close());
+  EXPECT_EQ(std::filesystem::status(ProfilePath()).permissions(), perms::owner_read | perms::owner_write);
+}
+
 TEST_F(ProfileStore, ASymbolicLinkedProfileIsWrittenThroughTheLink) {
   const std::filesystem::path target = ProfilePath() + ".target";
   std::ofstream(target) << "<profile/>";
