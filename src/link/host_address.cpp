@@ -48,4 +48,24 @@ std::string DottedAddress(std::uint32_t hostOrderAddress) {
   return text;
 }
 
+std::optional<std::uint32_t> ParseDottedAddress(std::string_view text) {
+  std::uint32_t address = 0;
+  std::size_t position = 0;
+  for (int field = 0; field < 4; ++field) {
+    if (field > 0) {
+      if (position >= text.size() || text[position] != '.') return std::nullopt;
+      ++position;
+    }
+    const std::size_t start = position;
+    std::uint32_t value = 0;
+    while (position < text.size() && position - start < 3 && text[position] >= '0' && text[position] <= '9') {
+      value = value * 10 + static_cast<std::uint32_t>(text[position++] - '0');
+    }
+    if (position == start || value > 255) return std::nullopt;
+    address = address << 8 | value;
+  }
+  if (position != text.size()) return std::nullopt;
+  return address;
+}
+
 }  // namespace veltra::link

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,5 +24,7 @@ void ChooseHostAddress();
 // significant) and the network order of SetHostAddressFromIp.
 std::uint32_t HostToNetworkOrder(std::uint32_t hostOrderAddress);
 std::string DottedAddress(std::uint32_t hostOrderAddress);
+// Exactly four decimal fields 0..255 separated by points, nothing else.
+std::optional<std::uint32_t> ParseDottedAddress(std::string_view text);
 
 }  // namespace veltra::link

@@ -16,6 +16,8 @@
 #include "plugin/numeric.h"
 #include "plugin/plugin_state.h"
 #include "settings/process_settings.h"
+#include "settings/profile_io.h"
+#include "settings/profile_store.h"
 #include "ui/config_dialog.h"
 #include "ui/modal.h"
 
@@ -112,6 +114,8 @@ bool InitControl(void* engine, void* setup, void* planner, void* view) {
 
 const char* SetProName(const char* name) {
   State().profileName = name ? name : "";
+  settings::ProfilePath() = State().profileName;
+  settings::LoadSettings();
   return kPluginDisplayName;
 }
 
@@ -161,7 +165,7 @@ bool HandleMenuCommand(std::int32_t id) {
 void RunConfigCommand() {
   ui::ThcOptionsPage& thcPage = ui::TheConfigDialog().thcOptions;
   thcPage.pierceDelay = TruncateSaturating<std::int32_t>(host::GetDro(kDroPierceDelay) * 1000.0);
-  thcPage.nominalVoltage = static_cast<float>(settings::Process().THCnomvoltage);
+  thcPage.nominalVoltage = NarrowToFloat(settings::Process().THCnomvoltage);
 
   if (ui::RunModal(ui::ModalDialog::Configuration) != ui::DialogResult::Ok) return;
 
@@ -176,6 +180,7 @@ void RunConfigCommand() {
 }
 
 void StopPlug() {
+  settings::SaveSettings();
   PluginState& state = State();
   for (int wait = 0; wait < 6 && state.TimerRunning; ++wait) platform::Sleep(100);
   // Nothing dispatches the timer while the host waits here, so it would

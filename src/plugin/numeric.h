@@ -1,4 +1,4 @@
-// Real-to-integer conversion shared by every Part: truncation toward zero,
+// The real-to-integer conversion every subsystem shares: truncation toward zero,
 // saturating at the target's limits, with NaN taken as 0. A division by a
 // zero setting or a huge profile value then gives a bounded number instead of
 // undefined behaviour.
@@ -19,6 +19,16 @@ constexpr Int TruncateSaturating(double value) {
   constexpr double kAboveMax = static_cast<double>(std::numeric_limits<Int>::max() / 2 + 1) * 2.0;
   if (value >= kAboveMax) return std::numeric_limits<Int>::max();
   return static_cast<Int>(value);
+}
+
+// Real-to-single conversion: rounds to single precision as the hardware
+// does, but a finite value beyond the single range becomes the largest
+// single of its sign instead of invoking undefined behaviour.
+constexpr float NarrowToFloat(double value) {
+  constexpr double kMax = std::numeric_limits<float>::max();
+  if (value > kMax && value != std::numeric_limits<double>::infinity()) return std::numeric_limits<float>::max();
+  if (value < -kMax && value != -std::numeric_limits<double>::infinity()) return -std::numeric_limits<float>::max();
+  return static_cast<float>(value);
 }
 
 }  // namespace veltra

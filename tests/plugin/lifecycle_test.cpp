@@ -154,8 +154,11 @@ TEST(MaxPulseRate, IsTwentyNineteenthsTruncatedAndCappedUnsigned) {
 }
 
 TEST_F(PluginTest, PostInitWritesTheFixedValuesAndTheStepRateLimits) {
-  ui::TheConfigDialog().pulseEngine.MaxFreq = {100000, 200000, 500000, 1000000, 2500000, 5000000, 100000};
-  ui::TheConfigDialog().general.HwFeedhold = 1;
+  // Both come from the profile, which SetProName loads before PostInitControl.
+  WriteProfile(
+      "<profile><veltra_mach_drv><HwFeedhold>1</HwFeedhold><MaxFreq0>100000</MaxFreq0><MaxFreq1>200000</MaxFreq1>"
+      "<MaxFreq2>500000</MaxFreq2><MaxFreq3>1000000</MaxFreq3><MaxFreq4>2500000</MaxFreq4><MaxFreq5>5000000</MaxFreq5>"
+      "<MaxFreq6>100000</MaxFreq6></veltra_mach_drv></profile>");
   for (int i = 0; i < 6; ++i) EngineBlock::PostInitCleared.Set(i, 7);
   // InitControl clears this flag; the host may have left anything in it.
   ViewBlock::InitClearedFlag.Set(1);

@@ -1,6 +1,10 @@
 #include "plugin_fixture.h"
 
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace veltra::testing {
 
@@ -60,20 +64,36 @@ std::vector<std::string> MessageBoxRecorder::Texts() const {
 
 std::string PluginTest::ProfilePath() const {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = std::string("veltra-") + info->test_suite_name() + "-" + info->name() + ".xml";
+  std::string name = std::string(info->test_suite_name()) + "-" + info->name() + ".xml";
   for (char& c : name) {
     if (c == '/') c = '_';
   }
-  return (std::filesystem::temp_directory_path() / name).string();
+  return (profileDirectory_ / name).string();
 }
 
-PluginTest::PluginTest() {
+void PluginTest::WriteProfile(std::string_view contents) const {
+  std::ofstream(ProfilePath(), std::ios::binary) << contents;
+}
+
+std::string PluginTest::ReadProfile() const {
+  std::ostringstream contents;
+  contents << std::ifstream(ProfilePath(), std::ios::binary).rdbuf();
+  return contents.str();
+}
+
+PluginTest::PluginTest()
+    : profileDirectory_(std::filesystem::temp_directory_path() / ("veltra-tests-" + std::to_string(::getpid()))) {
+  std::filesystem::create_directories(profileDirectory_);
   host.UsePlugin(LinkedPlugin());
   host::SetBlockBases(host.Block(host::Block::Engine), host.Block(host::Block::Setup),
                       host.Block(host::Block::Planner), host.Block(host::Block::View));
 }
 
-PluginTest::~PluginTest() { host::SetBlockBases(nullptr, nullptr, nullptr, nullptr); }
+PluginTest::~PluginTest() {
+  host::SetBlockBases(nullptr, nullptr, nullptr, nullptr);
+  std::error_code error;
+  std::filesystem::remove_all(profileDirectory_, error);
+}
 
 void PluginTest::StartPlugin() { host.StartPlugin(ProfilePath()); }
 

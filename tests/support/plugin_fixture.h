@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host_stand_in.h"
@@ -38,10 +40,17 @@ class PluginTest : public ::testing::Test {
   ~PluginTest() override;
   // The host's start-up order with a profile file of this test's own.
   void StartPlugin();
+  // The profile file lives in a directory of this test process's own, removed
+  // with the fixture, so runs of the tests never see each other's profiles.
   std::string ProfilePath() const;
+  void WriteProfile(std::string_view contents) const;
+  std::string ReadProfile() const;
 
   hoststub::HostStandIn host;
   MessageBoxRecorder boxes;
+
+ private:
+  std::filesystem::path profileDirectory_;
 };
 
 }  // namespace veltra::testing

@@ -316,26 +316,26 @@ platform::MessageBoxAnswer Script::AnswerBox(const platform::MessageBoxRequest& 
   return answer;
 }
 
-bool Script::ParseField(const std::string& spec, const host::FieldDescriptor*& field, std::uint32_t& index,
+bool Script::ParseField(const std::string& qualified, const host::FieldDescriptor*& field, std::uint32_t& index,
                         std::uint32_t& inner, std::string& error) const {
-  std::string name = spec;
+  std::string name = qualified;
   std::vector<std::int64_t> indices;
-  const std::size_t bracket = spec.find('[');
+  const std::size_t bracket = qualified.find('[');
   if (bracket != std::string::npos) {
-    name = spec.substr(0, bracket);
+    name = qualified.substr(0, bracket);
     std::size_t at = bracket;
-    while (at < spec.size() && spec[at] == '[') {
-      const std::size_t close = spec.find(']', at);
+    while (at < qualified.size() && qualified[at] == '[') {
+      const std::size_t close = qualified.find(']', at);
       std::int64_t value = 0;
-      if (close == std::string::npos || !ParseInt(spec.substr(at + 1, close - at - 1), value)) {
-        error = "bad index in " + spec;
+      if (close == std::string::npos || !ParseInt(qualified.substr(at + 1, close - at - 1), value)) {
+        error = "bad index in " + qualified;
         return false;
       }
       indices.push_back(value);
       at = close + 1;
     }
-    if (at != spec.size()) {
-      error = "bad index in " + spec;
+    if (at != qualified.size()) {
+      error = "bad index in " + qualified;
       return false;
     }
   }
@@ -347,7 +347,7 @@ bool Script::ParseField(const std::string& spec, const host::FieldDescriptor*& f
   const std::int64_t i = indices.size() > 0 ? indices[0] : 0;
   const std::int64_t j = indices.size() > 1 ? indices[1] : 0;
   if (indices.size() > 2 || i < 0 || i >= field->count || j < 0 || j >= field->inner) {
-    error = "index out of range in " + spec;
+    error = "index out of range in " + qualified;
     return false;
   }
   index = static_cast<std::uint32_t>(i);

@@ -52,7 +52,7 @@ class Script {
 
  private:
   platform::MessageBoxAnswer AnswerBox(const platform::MessageBoxRequest& request);
-  bool ParseField(const std::string& spec, const host::FieldDescriptor*& field, std::uint32_t& index,
+  bool ParseField(const std::string& qualified, const host::FieldDescriptor*& field, std::uint32_t& index,
                   std::uint32_t& inner, std::string& error) const;
   bool ReadValue(const std::vector<std::string>& what, double& value, std::string& text, std::string& error);
   bool CallExport(const std::vector<std::string>& args, std::string& error);
