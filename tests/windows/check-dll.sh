@@ -8,7 +8,7 @@ expected="Config DoDwell Home InitControl JogOff JogOn Notify PostInitControl Pr
 SetDoButton SetGetDRO SetGetLED SetGetMenuRange SetProName SetSetDRO SetSetLED StopPlug Update"
 # "[   n] Name" lines of the ordinal/name table: ordinal base 1, so name n is ordinal n + 1.
 names=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | awk '/^\t\[/ { print $3 }' | tr '\n' ' ')
-base=$(awk '/Ordinal Base/ { print $NF }' <<<"$dump")
+base=$(awk '/Ordinal Base/ { print $NF; exit }' <<<"$dump")
 if [ "$(echo $names)" != "$(echo $expected)" ] || [ "$base" != "1" ]; then
   echo "veltra_drv.dll exports (base $base): $names"; echo "expected: $(echo $expected)"; exit 1
 fi
