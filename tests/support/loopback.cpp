@@ -66,6 +66,23 @@ void PumpFor(std::uint32_t milliseconds) {
   PumpUntil([] { return false; }, milliseconds);
 }
 
+RecordingSystemClock::RecordingSystemClock() { platform::SetClock(this); }
+RecordingSystemClock::~RecordingSystemClock() { platform::SetClock(nullptr); }
+
+std::uint32_t RecordingSystemClock::TickCount() {
+  return static_cast<std::uint32_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(RealClock::now().time_since_epoch()).count());
+}
+
+void RecordingSystemClock::Sleep(std::uint32_t milliseconds) {
+  sleeps_.push_back(milliseconds);
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+int RecordingSystemClock::SleepsOf(std::uint32_t milliseconds) const {
+  return static_cast<int>(std::count(sleeps_.begin(), sleeps_.end(), milliseconds));
+}
+
 LoopbackPeer::~LoopbackPeer() {
   Close();
   if (queueFiller_ >= 0) close(queueFiller_);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
+
 namespace veltra::testing {
 
 // An address 127.a.b.c derived from the running test's full name; attempt
@@ -24,6 +26,21 @@ std::string BindOnFreeLoopback(const std::function<bool(const std::string& addre
 bool PumpUntil(const std::function<bool()>& done, std::uint32_t timeoutMilliseconds = 2000);
 // Dispatches for that long of real time.
 void PumpFor(std::uint32_t milliseconds);
+
+// The real clock, keeping a record of every sleep asked of it: a bounded
+// wait over the network is checked by how often it paused, not how long
+// it took.
+class RecordingSystemClock final : public platform::Clock {
+ public:
+  RecordingSystemClock();
+  ~RecordingSystemClock() override;
+  std::uint32_t TickCount() override;
+  void Sleep(std::uint32_t milliseconds) override;
+  int SleepsOf(std::uint32_t milliseconds) const;
+
+ private:
+  std::vector<std::uint32_t> sleeps_;
+};
 
 // A TCP peer for socket tests: it listens on one address and port and
 // plays the far end of one accepted connection.
