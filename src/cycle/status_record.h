@@ -44,6 +44,8 @@ struct StatusRecord {
   std::uint8_t BufferFill = 0;                                   // percent
   std::int32_t ThcOffset = 0;                                    // Z steps
   std::uint16_t ReceivedRecords = 0;                             // modulo 65536
+
+  bool operator==(const StatusRecord&) const = default;
 };
 
 // Byte offsets; bytes 3, 38..41 and 80..83 are reserved.
