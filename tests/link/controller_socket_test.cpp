@@ -1,7 +1,10 @@
 #include "link/controller_socket.h"
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <functional>
 #include <numeric>
@@ -13,6 +16,7 @@
 #include "link/host_address.h"
 #include "loopback.h"
 #include "platform/clock.h"
+#include "platform/messages.h"
 
 namespace veltra::link {
 namespace {
@@ -78,6 +82,66 @@ INSTANTIATE_TEST_SUITE_P(
                       FailedConnectCase{"NothingListening", true, false, {"Cannot connect to socket! Error=10061"}},
                       FailedConnectCase{"NothingListeningQuiet", true, true, {}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Leaves exactly so many descriptors free in this process while it lives.
+class DescriptorShortage {
+ public:
+  explicit DescriptorShortage(int free) {
+    getrlimit(RLIMIT_NOFILE, &saved_);
+    int highest = 0;
+    for (int fd = 0; fd < 4096; ++fd) {
+      if (fcntl(fd, F_GETFD) != -1) highest = fd;
+    }
+    rlimit lowered = saved_;
+    lowered.rlim_cur = static_cast<rlim_t>(highest + 1);
+    setrlimit(RLIMIT_NOFILE, &lowered);
+    for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fillers_.push_back(fd);
+    for (int i = 0; i < free && !fillers_.empty(); ++i) {
+      close(fillers_.back());
+      fillers_.pop_back();
+    }
+  }
+  ~DescriptorShortage() {
+    for (int fd : fillers_) close(fd);
+    setrlimit(RLIMIT_NOFILE, &saved_);
+  }
+
+ private:
+  rlimit saved_{};
+  std::vector<int> fillers_;
+};
+
+struct CreateFailureCase {
+  const char* name;
+  int freeDescriptors;
+  std::string box;
+};
+
+class SocketCreation : public ::testing::TestWithParam<CreateFailureCase> {
+ protected:
+  MessageBoxRecorder boxes;
+};
+
+TEST_P(SocketCreation, AFailureIsShownWithItsNumberAndBothChannelsAreClosed) {
+  // The thread's queue holds a descriptor of its own, and the sanitizers
+  // check an unknown object type through a pipe: both are had beforehand.
+  ControllerSocket warmUp;
+  ASSERT_TRUE(warmUp.Create());
+  warmUp.Close();
+  SetHostAddressFromName("127.0.0.1");
+  {
+    DescriptorShortage shortage(GetParam().freeDescriptors);
+    EXPECT_FALSE(Connect(false));
+  }
+  EXPECT_EQ(boxes.Texts(), std::vector<std::string>{GetParam().box});
+  EXPECT_FALSE(CommandChannel().IsOpen());
+  EXPECT_FALSE(BulkChannel().IsOpen());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SocketCreation,
+                         ::testing::Values(CreateFailureCase{"Command", 0, "Cannot create cmd socket! Error=10024"},
+                                           CreateFailureCase{"Bulk", 1, "Cannot create bulk socket! Error=10024"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ConnectTo, ASilentAddressGivesUpAfterTwentyPassesAndClosesTheSocket) {
   MessageBoxRecorder boxes;
