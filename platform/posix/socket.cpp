@@ -26,44 +26,52 @@ namespace {
 
 thread_local int lastError = 0;
 
+struct ErrorNumber {
+  int posix;
+  int winsock;
+};
+
+constexpr ErrorNumber kErrorNumbers[] = {
+    {EINTR, socket_error::kInterrupted},
+    {EBADF, socket_error::kBadHandle},
+    {EACCES, socket_error::kAccessDenied},
+    {EPERM, socket_error::kAccessDenied},
+    {EFAULT, socket_error::kFault},
+    {EINVAL, socket_error::kInvalidArgument},
+    {EMFILE, socket_error::kTooManySockets},
+    {ENFILE, socket_error::kTooManySockets},
+    {EAGAIN, socket_error::kWouldBlock},
+    {EINPROGRESS, socket_error::kInProgress},
+    {EALREADY, socket_error::kAlready},
+    {ENOTSOCK, socket_error::kNotSocket},
+    {EMSGSIZE, socket_error::kMessageSize},
+    {ENOPROTOOPT, socket_error::kNoProtocolOption},
+    {EOPNOTSUPP, socket_error::kNotSupported},
+    {EAFNOSUPPORT, socket_error::kAddressFamily},
+    {EADDRINUSE, socket_error::kAddressInUse},
+    {EADDRNOTAVAIL, socket_error::kAddressNotAvailable},
+    {ENETDOWN, socket_error::kNetworkDown},
+    {ENETUNREACH, socket_error::kNetworkUnreachable},
+    {ENETRESET, socket_error::kNetworkReset},
+    {ECONNABORTED, socket_error::kConnectionAborted},
+    {EPIPE, socket_error::kConnectionAborted},  // Winsock has no broken pipe
+    {ECONNRESET, socket_error::kConnectionReset},
+    {ENOBUFS, socket_error::kNoBuffers},
+    {ENOMEM, socket_error::kNoBuffers},
+    {EISCONN, socket_error::kAlreadyConnected},
+    {ENOTCONN, socket_error::kNotConnected},
+    {ESHUTDOWN, socket_error::kShutDown},
+    {ETIMEDOUT, socket_error::kTimedOut},
+    {ECONNREFUSED, socket_error::kConnectionRefused},
+    {EHOSTDOWN, socket_error::kHostDown},
+    {EHOSTUNREACH, socket_error::kHostUnreachable},
+};
+
 int WinsockError(int error) {
-  namespace e = socket_error;
-  switch (error) {
-    case EINTR: return e::kInterrupted;
-    case EBADF: return e::kBadHandle;
-    case EACCES:
-    case EPERM: return e::kAccessDenied;
-    case EFAULT: return e::kFault;
-    case EINVAL: return e::kInvalidArgument;
-    case EMFILE:
-    case ENFILE: return e::kTooManySockets;
-    case EAGAIN: return e::kWouldBlock;
-    case EINPROGRESS: return e::kInProgress;
-    case EALREADY: return e::kAlready;
-    case ENOTSOCK: return e::kNotSocket;
-    case EMSGSIZE: return e::kMessageSize;
-    case ENOPROTOOPT: return e::kNoProtocolOption;
-    case EOPNOTSUPP: return e::kNotSupported;
-    case EAFNOSUPPORT: return e::kAddressFamily;
-    case EADDRINUSE: return e::kAddressInUse;
-    case EADDRNOTAVAIL: return e::kAddressNotAvailable;
-    case ENETDOWN: return e::kNetworkDown;
-    case ENETUNREACH: return e::kNetworkUnreachable;
-    case ENETRESET: return e::kNetworkReset;
-    case ECONNABORTED:
-    case EPIPE: return e::kConnectionAborted;  // Winsock has no broken pipe
-    case ECONNRESET: return e::kConnectionReset;
-    case ENOBUFS:
-    case ENOMEM: return e::kNoBuffers;
-    case EISCONN: return e::kAlreadyConnected;
-    case ENOTCONN: return e::kNotConnected;
-    case ESHUTDOWN: return e::kShutDown;
-    case ETIMEDOUT: return e::kTimedOut;
-    case ECONNREFUSED: return e::kConnectionRefused;
-    case EHOSTDOWN: return e::kHostDown;
-    case EHOSTUNREACH: return e::kHostUnreachable;
-    default: return e::kSystemCallFailed;
+  for (const ErrorNumber& number : kErrorNumbers) {
+    if (number.posix == error) return number.winsock;
   }
+  return socket_error::kSystemCallFailed;
 }
 
 bool Fail(int winsockError) {
@@ -248,8 +256,7 @@ bool ConnectSocket(Socket socket, std::string_view host, std::uint16_t port) {
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
   if (!ResolveIpv4(std::string(host), address.sin_addr)) return Fail(socket_error::kInvalidArgument);
-  if (connect(state->fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
-      errno != EINPROGRESS) {
+  if (connect(state->fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 && errno != EINPROGRESS) {
     return Fail(WinsockError(errno));
   }
   // Even a connect that completed at once reports through the notification.

@@ -38,7 +38,7 @@ struct StatusRecord {
   std::array<std::int32_t, kStatusEncoderCount> EncoderCounts{};
   std::uint8_t Fault = 0;
   std::uint8_t HomedAxis = 0;
-  std::int32_t ExecutingLine = -1;  // -1: no record executing
+  std::int32_t ExecutingLine = -1;                               // -1: no record executing
   std::array<std::uint16_t, kStatusAnalogCount> AnalogInputs{};  // 0..65535 spans 0..5 V
   std::uint8_t ShuttleSpeed = 0;                                 // 128 = 100 %
   std::uint8_t BufferFill = 0;                                   // percent
@@ -164,11 +164,11 @@ inline constexpr std::uint8_t kFaultLimitSwitch = 2;
 inline constexpr std::uint8_t kFaultSoftLimit = 3;
 
 inline constexpr std::array<std::string_view, 7> kModeNames{"IDLE", "JOG", "SEGM", "HOLD", "ESTOP", "SAFE", "RDOWN"};
-inline constexpr std::array<std::string_view, 14> kSequenceNames{
-    "NONE",  "HOME0",  "HOME1", "HOME2", "HOME3", "HOME4",  "HOME5",
-    "HOME6", "PROBE1", "PROBE2", "MPG",  "RTAP1", "RTAP2", "THREAD"};
-inline constexpr std::array<std::string_view, 7> kFaultNames{"NONE",    "UNKNOWN",  "LIMITSW", "SOFTLIMIT",
-                                                             "ESTOP",   "COMMERR", "FEEDHOLD"};
+inline constexpr std::array<std::string_view, 14> kSequenceNames{"NONE",  "HOME0", "HOME1", "HOME2",  "HOME3",
+                                                                 "HOME4", "HOME5", "HOME6", "PROBE1", "PROBE2",
+                                                                 "MPG",   "RTAP1", "RTAP2", "THREAD"};
+inline constexpr std::array<std::string_view, 7> kFaultNames{"NONE",  "UNKNOWN", "LIMITSW", "SOFTLIMIT",
+                                                             "ESTOP", "COMMERR", "FEEDHOLD"};
 
 // A code from the network is looked up, never used as an index unchecked.
 template <std::size_t N>

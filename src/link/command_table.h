@@ -17,35 +17,35 @@
 namespace veltra::link {
 
 // X(name, code, fewest payload bytes, most payload bytes)
-#define VELTRA_COMMANDS(X)                \
-  X(CMD_JOG_START, 2, 6, 6)               \
-  X(CMD_JOG_STOP, 3, 1, 1)                \
-  X(CMD_PROBE, 4, 48, 48)                 \
-  X(CMD_HOME, 5, 2, 2)                    \
-  X(CMD_SET_OUTPUTS, 6, 6, 6)             \
-  X(CMD_SPINDLE, 7, 10, 10)               \
-  X(CMD_CONFIGURE, 9, 533, 533)           \
-  X(CMD_DISCARD_BUFFER, 12, 4, 4)         \
-  X(CMD_END_PROBE, 13, 0, 0)              \
-  X(CMD_STOP, 14, 0, 1)                   \
-  X(CMD_SET_INPUT_OVERRIDES, 15, 4, 4)    \
-  X(CMD_START_THREADING, 16, 29, 29)      \
-  X(CMD_SET_MPG, 17, 21, 21)              \
-  X(CMD_HOME_VERIFY, 18, 2, 2)            \
-  X(CMD_SET_THC, 19, 52, 52)              \
-  X(CMD_HOST_REQUEST, 20, 0, 0)           \
-  X(CMD_START_RIGID_TAP, 21, 14, 14)      \
-  X(CMD_KEEPALIVE, 22, 0, 0)              \
-  X(CMD_SET_THC_PID, 23, 16, 16)          \
-  X(CMD_SET_PWM_DUTY, 24, 4, 4)           \
-  X(CMD_SET_POSITION, 25, 25, 25)         \
-  X(CMD_SET_JOYSTICK, 26, 34, 34)         \
-  X(CMD_ACCEPT_REQUEST, 27, 1, 1)         \
-  X(CMD_IDENTIFY, 240, 0, 0)              \
-  X(CMD_BOOT_ENTER, 241, 0, 0)            \
-  X(CMD_BOOT_ERASE, 242, 0, 0)            \
-  X(CMD_BOOT_WRITE, 243, 2, 2 + 1024)     \
-  X(CMD_BOOT_FINISH, 244, 0, 0)           \
+#define VELTRA_COMMANDS(X)             \
+  X(CMD_JOG_START, 2, 6, 6)            \
+  X(CMD_JOG_STOP, 3, 1, 1)             \
+  X(CMD_PROBE, 4, 48, 48)              \
+  X(CMD_HOME, 5, 2, 2)                 \
+  X(CMD_SET_OUTPUTS, 6, 6, 6)          \
+  X(CMD_SPINDLE, 7, 10, 10)            \
+  X(CMD_CONFIGURE, 9, 533, 533)        \
+  X(CMD_DISCARD_BUFFER, 12, 4, 4)      \
+  X(CMD_END_PROBE, 13, 0, 0)           \
+  X(CMD_STOP, 14, 0, 1)                \
+  X(CMD_SET_INPUT_OVERRIDES, 15, 4, 4) \
+  X(CMD_START_THREADING, 16, 29, 29)   \
+  X(CMD_SET_MPG, 17, 21, 21)           \
+  X(CMD_HOME_VERIFY, 18, 2, 2)         \
+  X(CMD_SET_THC, 19, 52, 52)           \
+  X(CMD_HOST_REQUEST, 20, 0, 0)        \
+  X(CMD_START_RIGID_TAP, 21, 14, 14)   \
+  X(CMD_KEEPALIVE, 22, 0, 0)           \
+  X(CMD_SET_THC_PID, 23, 16, 16)       \
+  X(CMD_SET_PWM_DUTY, 24, 4, 4)        \
+  X(CMD_SET_POSITION, 25, 25, 25)      \
+  X(CMD_SET_JOYSTICK, 26, 34, 34)      \
+  X(CMD_ACCEPT_REQUEST, 27, 1, 1)      \
+  X(CMD_IDENTIFY, 240, 0, 0)           \
+  X(CMD_BOOT_ENTER, 241, 0, 0)         \
+  X(CMD_BOOT_ERASE, 242, 0, 0)         \
+  X(CMD_BOOT_WRITE, 243, 2, 2 + 1024)  \
+  X(CMD_BOOT_FINISH, 244, 0, 0)        \
   X(CMD_BOOT_START, 245, 0, 0)
 
 #define VELTRA_DECLARE_COMMAND_CODE(name, code, fewest, most) inline constexpr std::uint8_t name = code;
@@ -144,7 +144,8 @@ inline constexpr std::size_t kSize = 16;
 }  // namespace debug_record
 
 inline DebugRecord DecodeDebugRecord(std::span<const std::byte, debug_record::kSize> bytes) {
-  return DebugRecord{wire::Get<std::int32_t>(bytes, debug_record::kFirst), wire::Get<double>(bytes, debug_record::kReal),
+  return DebugRecord{wire::Get<std::int32_t>(bytes, debug_record::kFirst),
+                     wire::Get<double>(bytes, debug_record::kReal),
                      wire::Get<std::int32_t>(bytes, debug_record::kSecond)};
 }
 

@@ -82,10 +82,10 @@ struct NameCase {
 
 TEST(StatusRecordNames, ACodeOutsideItsTableHasNoName) {
   const NameCase cases[] = {
-      {ModeName, 0, "IDLE"},        {ModeName, 6, "RDOWN"},      {ModeName, 7, std::nullopt},
-      {ModeName, 255, std::nullopt}, {SequenceName, 1, "HOME0"},  {SequenceName, 7, "HOME6"},
-      {SequenceName, 13, "THREAD"}, {SequenceName, 14, std::nullopt}, {FaultName, 3, "SOFTLIMIT"},
-      {FaultName, 6, "FEEDHOLD"},   {FaultName, 7, std::nullopt},
+      {ModeName, 0, "IDLE"},         {ModeName, 6, "RDOWN"},           {ModeName, 7, std::nullopt},
+      {ModeName, 255, std::nullopt}, {SequenceName, 1, "HOME0"},       {SequenceName, 7, "HOME6"},
+      {SequenceName, 13, "THREAD"},  {SequenceName, 14, std::nullopt}, {FaultName, 3, "SOFTLIMIT"},
+      {FaultName, 6, "FEEDHOLD"},    {FaultName, 7, std::nullopt},
   };
   for (const NameCase& c : cases) EXPECT_EQ(c.lookup(c.code), c.name) << int(c.code);
 }
@@ -112,16 +112,11 @@ struct InputCase {
 
 TEST_F(StatusRules, InputPinsReachTheEnabledSignalsOnTheControllersPort) {
   const InputCase cases[] = {
-      {"ActiveLowPin5BitClear", 1, 0, 1, 5, 1, ~(1u << 4), 1},
-      {"ActiveLowPin5BitSet", 1, 0, 1, 5, 1, 1u << 4, 0},
-      {"ActiveHighPin5BitSet", 1, 0, 1, 5, 0, 1u << 4, 1},
-      {"Pin32IsTheTopBit", 1, 0, 1, 32, 0, 1u << 31, 1},
-      {"PinAbove32IsUntouched", 1, 0, 1, 33, 0, ~0u, 7},
-      {"PinZeroReadsInactive", 1, 0, 1, 0, 1, 0, 0},
-      {"NegativePinReadsInactive", 1, 0, 1, -3, 0, ~0u, 0},
-      {"DisabledIsUntouched", 0, 0, 1, 5, 0, ~0u, 7},
-      {"EmulatedIsUntouched", 1, 1, 1, 5, 0, ~0u, 7},
-      {"OtherPortIsUntouched", 1, 0, 2, 5, 0, ~0u, 7},
+      {"ActiveLowPin5BitClear", 1, 0, 1, 5, 1, ~(1u << 4), 1}, {"ActiveLowPin5BitSet", 1, 0, 1, 5, 1, 1u << 4, 0},
+      {"ActiveHighPin5BitSet", 1, 0, 1, 5, 0, 1u << 4, 1},     {"Pin32IsTheTopBit", 1, 0, 1, 32, 0, 1u << 31, 1},
+      {"PinAbove32IsUntouched", 1, 0, 1, 33, 0, ~0u, 7},       {"PinZeroReadsInactive", 1, 0, 1, 0, 1, 0, 0},
+      {"NegativePinReadsInactive", 1, 0, 1, -3, 0, ~0u, 0},    {"DisabledIsUntouched", 0, 0, 1, 5, 0, ~0u, 7},
+      {"EmulatedIsUntouched", 1, 1, 1, 5, 0, ~0u, 7},          {"OtherPortIsUntouched", 1, 0, 2, 5, 0, ~0u, 7},
   };
   for (const InputCase& c : cases) {
     SetUpInput(22, c.enabled, c.emulated, c.port, c.pin, c.activeLow, 7);
@@ -167,12 +162,9 @@ TEST_F(StatusRules, TrueSpindleSpeedUsesTheIndexCountAndTheCurrentPulley) {
     double expected;  // the host's value starts at -1
   };
   const Case cases[] = {
-      {"IndexCount2", 0, 2, 0, 3000.0f, 1500.0},
-      {"EncoderGivesRpm", 1, 2, 0, 3000.0f, 3000.0},
-      {"Pulley4Ratio", 0, 1, 3, 1000.0f, 2500.0},
-      {"LastPulley", 0, 1, 24, 1000.0f, 500.0},
-      {"PulleyBelowTheTable", 0, 1, -1, 1000.0f, -1.0},
-      {"PulleyPastTheTable", 0, 1, 25, 1000.0f, -1.0},
+      {"IndexCount2", 0, 2, 0, 3000.0f, 1500.0},        {"EncoderGivesRpm", 1, 2, 0, 3000.0f, 3000.0},
+      {"Pulley4Ratio", 0, 1, 3, 1000.0f, 2500.0},       {"LastPulley", 0, 1, 24, 1000.0f, 500.0},
+      {"PulleyBelowTheTable", 0, 1, -1, 1000.0f, -1.0}, {"PulleyPastTheTable", 0, 1, 25, 1000.0f, -1.0},
       {"ZeroIndexCount", 0, 0, 0, 1000.0f, -1.0},
   };
   settings::Process().preferences.SPINRATIO[3] = 2.5;

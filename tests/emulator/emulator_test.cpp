@@ -24,7 +24,9 @@ using veltra::testing::PumpUntil;
 using Frame = std::array<std::byte, cycle::kStatusRecordSize>;
 
 // The next whole frame on the command channel, waiting for it if need be.
-bool NextFrame(Frame& frame) { return PumpUntil([&] { return link::ReadReply(frame); }); }
+bool NextFrame(Frame& frame) {
+  return PumpUntil([&] { return link::ReadReply(frame); });
+}
 
 std::vector<std::uint8_t> NextTags(int count) {
   std::vector<std::uint8_t> tags;
@@ -90,6 +92,19 @@ TEST_F(ControllerTest, ExtraFramesWithOtherTagsFollowTheStatusFrames) {
   options.faults.requestEvery = 1;
   ConnectToController(options);
   EXPECT_THAT(NextTags(6), ElementsAre(106, 99, 14, 106, 99, 14));
+
+  controller->UpdateFaults([](Faults& f) {
+    f = Faults{};
+    f.stopStatus = true;
+  });
+  Frame frame{};
+  while (link::ReadReply(frame)) {
+  }
+  controller->UpdateStatus([](cycle::StatusRecord& status) { status.Mode = cycle::kModeHold; });
+  controller->SendFrameWithTag(cycle::kRequestTag);
+  ASSERT_TRUE(NextFrame(frame));
+  EXPECT_EQ(cycle::DecodeStatusRecord(frame).Tag, cycle::kRequestTag);
+  EXPECT_EQ(cycle::DecodeStatusRecord(frame).Mode, cycle::kModeHold);
 }
 
 TEST_F(ControllerTest, DebugRecordsComeOnTheBulkChannel) {

@@ -17,8 +17,12 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
 
 Bytes BootWrite(unsigned announced, std::size_t imageBytes) {
   const std::size_t payload = 2 + imageBytes;
-  Bytes frame{243, 12, static_cast<std::uint8_t>(payload), static_cast<std::uint8_t>(payload >> 8),
-              static_cast<std::uint8_t>(announced), static_cast<std::uint8_t>(announced >> 8)};
+  Bytes frame{243,
+              12,
+              static_cast<std::uint8_t>(payload),
+              static_cast<std::uint8_t>(payload >> 8),
+              static_cast<std::uint8_t>(announced),
+              static_cast<std::uint8_t>(announced >> 8)};
   frame.resize(4 + payload, 0xAB);
   return frame;
 }
@@ -36,8 +40,9 @@ struct ParseCase {
 class Parsing : public ::testing::TestWithParam<ParseCase> {
  protected:
   void Feed(const Bytes& bytes) {
-    parser.Feed(bytes, [&](const ReceivedCommand& c) { frames.push_back(c); },
-                [&](const std::string& reason) { rejects.push_back(reason); });
+    parser.Feed(
+        bytes, [&](const ReceivedCommand& c) { frames.push_back(c); },
+        [&](const std::string& reason) { rejects.push_back(reason); });
   }
   FrameParser parser;
   std::vector<ReceivedCommand> frames;
@@ -54,8 +59,9 @@ TEST_P(Parsing, ChecksEveryFrameAgainstTheCommandTableHoweverTheBytesArrive) {
   std::vector<ReceivedCommand> framesSlowly;
   std::size_t rejectsSlowly = 0;
   for (std::uint8_t byte : c.stream) {
-    byteByByte.Feed(Bytes{byte}, [&](const ReceivedCommand& f) { framesSlowly.push_back(f); },
-                    [&](const std::string&) { ++rejectsSlowly; });
+    byteByByte.Feed(
+        Bytes{byte}, [&](const ReceivedCommand& f) { framesSlowly.push_back(f); },
+        [&](const std::string&) { ++rejectsSlowly; });
   }
   EXPECT_EQ(framesSlowly, c.frames);
   EXPECT_EQ(rejectsSlowly, c.rejects);
@@ -72,8 +78,10 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"UnknownCode", Concat({{8, 247, 2, 0, 9, 9}, kIdentify}), {{240, {}}}, 1},
         ParseCase{"WrongPayloadSize", Concat({{3, 252, 2, 0, 2, 2}, kJogStop2}), {{3, {2}}}, 1},
         ParseCase{"LengthBeyondAnyFrame", Concat({{22, 233, 0x10, 0x27}, kIdentify}), {{240, {}}}, 1},
-        ParseCase{"WholeFirmwareChunk", BootWrite(1024, 1024),
-                  {{243, [] {
+        ParseCase{"WholeFirmwareChunk",
+                  BootWrite(1024, 1024),
+                  {{243,
+                    [] {
                       Bytes payload{0x00, 0x04};
                       payload.resize(1026, 0xAB);
                       return payload;

@@ -24,9 +24,26 @@ namespace {
 TEST(CommandLine, SetsTheOptionsTheStatusFieldsAndTheFaults) {
   EmulatorOptions options;
   std::string error;
-  ASSERT_EQ(ParseCommandLine({"--address", "127.0.0.9", "--bootloader", "1", "--firmware-version", "02.00", "--mode",
-                              "2", "--flags", "0x208", "--steps", "1,-2,3,-4,5,-6", "--analog", "1,2,3,65535",
-                              "--spindle-rate", "2.5", "--short-identify", "--close-after", "3", "--quiet"},
+  ASSERT_EQ(ParseCommandLine({"--address",
+                              "127.0.0.9",
+                              "--bootloader",
+                              "1",
+                              "--firmware-version",
+                              "02.00",
+                              "--mode",
+                              "2",
+                              "--flags",
+                              "0x208",
+                              "--steps",
+                              "1,-2,3,-4,5,-6",
+                              "--analog",
+                              "1,2,3,65535",
+                              "--spindle-rate",
+                              "2.5",
+                              "--short-identify",
+                              "--close-after",
+                              "3",
+                              "--quiet"},
                              options, error),
             CommandLineResult::Run)
       << error;
@@ -81,8 +98,9 @@ TEST(Program, HelpDescribesTheOptions) {
 TEST(Program, RunsAloneAndThePluginConnectsToIt) {
   veltra::testing::MessageBoxRecorder boxes;
   const std::string where = veltra::testing::TestLoopbackAddress();
-  std::vector<std::string> arguments{VELTRA_EMU_PROGRAM, "--address", where, "--bootloader", "1",
-                                     "--firmware-version", "03.21", "--mode", "2", "--steps", "1,2,3,4,5,6"};
+  std::vector<std::string> arguments{
+      VELTRA_EMU_PROGRAM, "--address", where,     "--bootloader", "1", "--firmware-version", "03.21",
+      "--mode",           "2",         "--steps", "1,2,3,4,5,6"};
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);

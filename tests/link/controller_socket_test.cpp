@@ -191,11 +191,11 @@ TEST_P(MissingIdentify, FailsAfterAHundredLooksAndTheNextConnectStartsClean) {
   EXPECT_EQ(Waiting(false), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, MissingIdentify,
-                         ::testing::Values(IdentifyFaultCase{"Short", [](emu::Faults& f) { f.shortIdentify = true; }, 5},
-                                           IdentifyFaultCase{"Silent", [](emu::Faults& f) { f.silentIdentify = true; },
-                                                             0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MissingIdentify,
+    ::testing::Values(IdentifyFaultCase{"Short", [](emu::Faults& f) { f.shortIdentify = true; }, 5},
+                      IdentifyFaultCase{"Silent", [](emu::Faults& f) { f.silentIdentify = true; }, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ControllerTest, ReadReplyTakesAReplyOnlyOnceAllOfItWaits) {
   emu::EmulatorOptions options;
@@ -292,15 +292,15 @@ TEST_P(OutgoingStorage, AppendsInOnePieceAndNeverOverUnsentBytes) {
   EXPECT_EQ(boxes.Texts(), c.accepted ? std::vector<std::string>{} : std::vector<std::string>{"Error buffer is full!"});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, OutgoingStorage,
-    ::testing::Values(AppendCase{"PastTheEndEvenWithEarlierBytesSent", 65000, 65530, 10, false, 65530},
-                      AppendCase{"UpToTheEndWrapsToTheStart", 65000, 65530, 5, true, 0},
-                      AppendCase{"BehindWaitingBytes", 10, 20, 30, true, 50},
-                      AppendCase{"WrappedUpToJustBeforeTheUnsentBytes", 100, 50, 49, true, 99},
-                      AppendCase{"WrappedOntoTheUnsentBytes", 100, 50, 50, false, 50},
-                      AppendCase{"FillingItExactlyWouldLookEmpty", 0, 65530, 5, false, 65530}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, OutgoingStorage,
+                         ::testing::Values(AppendCase{"PastTheEndEvenWithEarlierBytesSent", 65000, 65530, 10, false,
+                                                      65530},
+                                           AppendCase{"UpToTheEndWrapsToTheStart", 65000, 65530, 5, true, 0},
+                                           AppendCase{"BehindWaitingBytes", 10, 20, 30, true, 50},
+                                           AppendCase{"WrappedUpToJustBeforeTheUnsentBytes", 100, 50, 49, true, 99},
+                                           AppendCase{"WrappedOntoTheUnsentBytes", 100, 50, 50, false, 50},
+                                           AppendCase{"FillingItExactlyWouldLookEmpty", 0, 65530, 5, false, 65530}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SendCommand, AFullStorageTakesTheLinkDownWithBothMessages) {
   MessageBoxRecorder boxes;
@@ -366,11 +366,18 @@ using platform::SocketEvent;
 INSTANTIATE_TEST_SUITE_P(
     Cases, Notifications,
     ::testing::Values(
-        NotificationCase{"ConnectFailed", SocketEvent::ConnectFinished, 10061, 0,
-                         {"Cannot connect to socket! Error=10061"}, 1, 10061},
+        NotificationCase{"ConnectFailed",
+                         SocketEvent::ConnectFinished,
+                         10061,
+                         0,
+                         {"Cannot connect to socket! Error=10061"},
+                         1,
+                         10061},
         NotificationCase{"ConnectFailedQuietly", SocketEvent::ConnectFinished, 10060, 1, {}, 1, 10060},
-        NotificationCase{"ReadError", SocketEvent::DataArrived, 10050, 0, {"Cannot read from socket! Error=10050"}, 1, 0},
-        NotificationCase{"WriteError", SocketEvent::ReadyToSend, 10050, 0, {"Cannot write to socket! Error=10050"}, 1, 0},
+        NotificationCase{
+            "ReadError", SocketEvent::DataArrived, 10050, 0, {"Cannot read from socket! Error=10050"}, 1, 0},
+        NotificationCase{
+            "WriteError", SocketEvent::ReadyToSend, 10050, 0, {"Cannot write to socket! Error=10050"}, 1, 0},
         NotificationCase{"ClosedByThePeer", SocketEvent::Closed, 10054, 0, {}, 0, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 

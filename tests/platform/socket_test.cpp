@@ -40,7 +40,8 @@ class RecordedSocket {
   ~RecordedSocket() { platform::CloseSocket(socket); }
 
   int Count(SocketEvent event) const {
-    return static_cast<int>(std::count_if(seen.begin(), seen.end(), [&](const Notification& n) { return n.event == event; }));
+    return static_cast<int>(
+        std::count_if(seen.begin(), seen.end(), [&](const Notification& n) { return n.event == event; }));
   }
   bool ConnectTo(const std::string& address) {
     const bool connected = platform::ConnectSocket(socket, address, kPort);
@@ -68,7 +69,8 @@ class SocketTest : public ::testing::Test {
     ASSERT_TRUE(client.ConnectTo(address));
     ASSERT_TRUE(peer.Accept());
     PumpFor(20);
-    ASSERT_EQ(client.seen, (std::vector<Notification>{{SocketEvent::ConnectFinished, 0}, {SocketEvent::ReadyToSend, 0}}));
+    ASSERT_EQ(client.seen,
+              (std::vector<Notification>{{SocketEvent::ConnectFinished, 0}, {SocketEvent::ReadyToSend, 0}}));
     client.seen.clear();
   }
 
@@ -93,7 +95,8 @@ TEST(Sockets, FailedConnectsCarryTheirWinsockNumbers) {
   RecordedSocket refused;
   ASSERT_TRUE(refused.ConnectTo(veltra::testing::TestLoopbackAddress()));
   PumpFor(20);
-  EXPECT_EQ(refused.seen, (std::vector<Notification>{{SocketEvent::ConnectFinished, socket_error::kConnectionRefused}}));
+  EXPECT_EQ(refused.seen,
+            (std::vector<Notification>{{SocketEvent::ConnectFinished, socket_error::kConnectionRefused}}));
 
   for (const char* unknown : {"VELTRA-000000.invalid", ""}) {
     RecordedSocket unresolved;

@@ -107,7 +107,8 @@ bool LoopbackPeer::Listen(const std::string& address, std::uint16_t port, int ba
   listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int one = 1;
   setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (bind(listener_, reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0 || listen(listener_, backlog) != 0) {
+  if (bind(listener_, reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0 ||
+      listen(listener_, backlog) != 0) {
     close(listener_);
     listener_ = -1;
     return false;

@@ -10,9 +10,9 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <condition_variable>
 
 namespace veltra::emu {
 namespace {
@@ -169,8 +169,9 @@ struct Emulator::Shared {
       return;
     }
     commandBytes.insert(commandBytes.end(), bytes.begin(), bytes.end());
-    parser.Feed(bytes, [&](const ReceivedCommand& frame) { OnFrame(frame); },
-                [&](const std::string& reason) { Reject(reason); });
+    parser.Feed(
+        bytes, [&](const ReceivedCommand& frame) { OnFrame(frame); },
+        [&](const std::string& reason) { Reject(reason); });
     const int closeAfter = options.faults.closeAfterFrames;
     if (closeAfter > 0 && framesOnConnection >= closeAfter) {
       CloseConnection(command);
@@ -365,11 +366,6 @@ void Emulator::AwaitTurn(std::unique_lock<std::mutex>& lock) {
   s.turnDone.wait(lock, [&] { return s.turnsDone >= after || !s.serving; });
 }
 
-std::string Emulator::Address() const {
-  std::lock_guard lock(shared_->mutex);
-  return shared_->options.address;
-}
-
 void Emulator::UpdateStatus(const std::function<void(cycle::StatusRecord&)>& change) {
   std::lock_guard lock(shared_->mutex);
   change(shared_->machine.Status());
@@ -390,12 +386,6 @@ void Emulator::SetIdentity(std::uint8_t bootloaderByte, const std::string& firmw
 void Emulator::SendOnCommandChannel(const std::vector<std::uint8_t>& bytes) {
   std::unique_lock lock(shared_->mutex);
   Append(shared_->commandInjections, bytes);
-  AwaitTurn(lock);
-}
-
-void Emulator::SendOnBulkChannel(const std::vector<std::uint8_t>& bytes) {
-  std::unique_lock lock(shared_->mutex);
-  Append(shared_->bulkInjections, bytes);
   AwaitTurn(lock);
 }
 
@@ -444,16 +434,6 @@ int Emulator::StatusFramesSent() const {
   return shared_->statusFramesSent;
 }
 
-bool Emulator::CommandConnected() const {
-  std::lock_guard lock(shared_->mutex);
-  return shared_->command.Open();
-}
-
-bool Emulator::BulkConnected() const {
-  std::lock_guard lock(shared_->mutex);
-  return shared_->bulk.Open();
-}
-
 void Emulator::ClearRecords() {
   std::lock_guard lock(shared_->mutex);
   shared_->commands.clear();
@@ -461,15 +441,6 @@ void Emulator::ClearRecords() {
   shared_->bulkBytes.clear();
   shared_->rejects.clear();
   shared_->statusFramesSent = 0;
-}
-
-bool Emulator::WaitUntil(const std::function<bool()>& condition, std::uint32_t timeoutMilliseconds) {
-  const auto end = Clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
-  for (;;) {
-    if (condition()) return true;
-    if (Clock::now() >= end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
 }
 
 }  // namespace veltra::emu

@@ -32,9 +32,9 @@ struct Faults {
   int partialFrameBytes = 0;       // the next status frame stops after so many bytes until cleared
   int unknownTagEvery = 0;         // an extra frame with unknownTag after every n-th status frame
   std::uint8_t unknownTag = 99;
-  int requestEvery = 0;            // a request frame (tag 14) after every n-th status frame
-  int debugEvery = 0;              // a debug record on the bulk channel every n-th status period
-  bool stallReading = false;       // the plugin's bytes are left unread
+  int requestEvery = 0;       // a request frame (tag 14) after every n-th status frame
+  int debugEvery = 0;         // a debug record on the bulk channel every n-th status period
+  bool stallReading = false;  // the plugin's bytes are left unread
 };
 
 struct EmulatorOptions {
@@ -61,7 +61,6 @@ class Emulator {
   // address or port cannot be had.
   bool Start(std::string* error = nullptr);
   void Stop();
-  std::string Address() const;
 
   void UpdateStatus(const std::function<void(cycle::StatusRecord&)>& change);
   void UpdateFaults(const std::function<void(Faults&)>& change);
@@ -69,7 +68,6 @@ class Emulator {
 
   // Bytes sent as they are, once.
   void SendOnCommandChannel(const std::vector<std::uint8_t>& bytes);
-  void SendOnBulkChannel(const std::vector<std::uint8_t>& bytes);
   // One frame of the current status with another tag (14: a request).
   void SendFrameWithTag(std::uint8_t tag);
   void SendDebugRecord(const link::DebugRecord& record);
@@ -82,13 +80,7 @@ class Emulator {
   std::vector<std::uint8_t> BulkChannelBytes() const;
   std::vector<std::string> Rejects() const;
   int StatusFramesSent() const;
-  bool CommandConnected() const;
-  bool BulkConnected() const;
   void ClearRecords();
-
-  // Waits, in real time, until the condition holds; it is evaluated
-  // without the emulator's lock, so it may call the members above.
-  static bool WaitUntil(const std::function<bool()>& condition, std::uint32_t timeoutMilliseconds = 2000);
 
  private:
   struct Connection;

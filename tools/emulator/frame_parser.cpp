@@ -33,12 +33,12 @@ std::string CheckPayload(std::uint8_t code, std::span<const std::uint8_t> payloa
 
 }  // namespace
 
-void FrameParser::Feed(std::span<const std::uint8_t> bytes, const FrameHandler& onFrame, const RejectHandler& onReject) {
+void FrameParser::Feed(std::span<const std::uint8_t> bytes, const FrameHandler& onFrame,
+                       const RejectHandler& onReject) {
   pending_.insert(pending_.end(), bytes.begin(), bytes.end());
   std::size_t start = 0;
   while (pending_.size() - start >= link::frame::kHeaderSize) {
-    const auto header =
-        *link::DecodeFrameHeader(std::as_bytes(std::span<const std::uint8_t>(pending_).subspan(start)));
+    const auto header = *link::DecodeFrameHeader(std::as_bytes(std::span<const std::uint8_t>(pending_).subspan(start)));
     if (!header.ComplementMatches() || header.payloadLength > link::frame::kMostPayloadBytes) {
       if (!hunting_) {
         onReject(header.ComplementMatches()
@@ -52,8 +52,8 @@ void FrameParser::Feed(std::span<const std::uint8_t> bytes, const FrameHandler& 
     hunting_ = false;
     const std::size_t size = link::frame::kHeaderSize + header.payloadLength;
     if (pending_.size() - start < size) break;
-    const auto payload = std::span<const std::uint8_t>(pending_).subspan(start + link::frame::kHeaderSize,
-                                                                         header.payloadLength);
+    const auto payload =
+        std::span<const std::uint8_t>(pending_).subspan(start + link::frame::kHeaderSize, header.payloadLength);
     const std::string problem = CheckPayload(header.code, payload);
     if (problem.empty()) {
       onFrame(ReceivedCommand{header.code, std::vector<std::uint8_t>(payload.begin(), payload.end())});

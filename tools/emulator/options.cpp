@@ -39,8 +39,7 @@ std::function<bool(const std::string&)> IntoAll(std::array<Int, N>& target) {
     std::size_t count = 0;
     while (std::getline(items, item, ',')) {
       long long value = 0;
-      if (count == N ||
-          !ParseInteger(item, std::numeric_limits<Int>::min(), std::numeric_limits<Int>::max(), value)) {
+      if (count == N || !ParseInteger(item, std::numeric_limits<Int>::min(), std::numeric_limits<Int>::max(), value)) {
         return false;
       }
       values[count++] = static_cast<Int>(value);
@@ -95,8 +94,7 @@ std::vector<Option> OptionsFor(EmulatorOptions& o) {
       {"--command-port", "P", "command channel port (default 32000)", Into(o.commandPort)},
       {"--bulk-port", "P", "bulk channel port (default 32001)", Into(o.bulkPort)},
       {"--bootloader", "N", "boot-loader byte of the identify reply (default 0)", Into(o.bootloaderByte)},
-      {"--firmware-version", "TEXT", "version text of the identify reply (default 01.09)",
-       IntoText(o.firmwareVersion)},
+      {"--firmware-version", "TEXT", "version text of the identify reply (default 01.09)", IntoText(o.firmwareVersion)},
       {"--status-period", "MS", "milliseconds between status frames (default 10)", Into(o.statusPeriodMs)},
       {"--mode", "N", "status: controller mode (0 IDLE .. 6 RDOWN)", Into(s.Mode)},
       {"--sequence", "N", "status: running sequence (0 NONE .. 13 THREAD)", Into(s.Sequence)},
@@ -125,10 +123,8 @@ std::vector<Option> OptionsFor(EmulatorOptions& o) {
       {"--unknown-tag-every", "N", "fault: an extra frame with an unknown tag after every N-th status frame",
        Into(f.unknownTagEvery)},
       {"--unknown-tag", "T", "fault: the tag of those frames (default 99)", Into(f.unknownTag)},
-      {"--request-every", "N", "fault: a request frame (tag 14) after every N-th status frame",
-       Into(f.requestEvery)},
-      {"--debug-every", "N", "fault: a debug record on the bulk channel every N-th status frame",
-       Into(f.debugEvery)},
+      {"--request-every", "N", "fault: a request frame (tag 14) after every N-th status frame", Into(f.requestEvery)},
+      {"--debug-every", "N", "fault: a debug record on the bulk channel every N-th status frame", Into(f.debugEvery)},
       {"--stall-reading", "", "fault: leave the plugin's bytes unread", set(f.stallReading)},
       {"--quiet", "", "do not log rejected frames", clear(o.logRejects)},
       {"--verbose", "", "log every valid frame too", set(o.logFrames)},
