@@ -1,5 +1,6 @@
 #include "cycle/status_rules.h"
 
+#include "config/config_record.h"
 #include "plugin/host_blocks.h"
 #include "plugin/numeric.h"
 #include "settings/process_settings.h"
@@ -16,11 +17,6 @@ constexpr double kVelocityWindowSkew = 100.0;
 void SetActive(int signal, bool active) { EngineBlock::InputSignalActive.Set(signal, active ? 1 : 0); }
 
 }  // namespace
-
-std::int32_t& EncRpmInForce() {
-  static std::int32_t encRpm = 0;
-  return encRpm;
-}
 
 VelocityWindow& TheVelocityWindow() {
   static VelocityWindow window;
@@ -57,7 +53,7 @@ void MirrorSpindleSpeed(const StatusRecord& record) {
   const auto& ratios = settings::Process().preferences.SPINRATIO;
   const std::int32_t pulley = PlannerBlock::CurrentPulley.Get();
   if (pulley < 0 || pulley >= static_cast<std::int32_t>(ratios.size())) return;
-  const double divisor = EncRpmInForce() != 0 ? 1.0 : static_cast<double>(ui::TheConfigDialog().general.IndexCnt);
+  const double divisor = config::Uploaded().EncRpmInForce ? 1.0 : static_cast<double>(ui::TheConfigDialog().general.IndexCnt);
   if (divisor == 0.0) return;
   PlannerBlock::TrueSpindleSpeed.Set(static_cast<double>(record.SpindleRate) / divisor * ratios[pulley]);
 }

@@ -15,11 +15,6 @@ inline constexpr int kInputThcUp = 27;
 inline constexpr int kInputThcDown = 28;
 inline constexpr int kHighestInputPin = 32;
 
-// The EncRPM setting as the last configuration upload sent it: the
-// controller measures the spindle rate the way it was configured, not the
-// way the dialog shows it now. The upload sets it.
-std::int32_t& EncRpmInForce();
-
 // The start of the axis velocity measurement window; zero at load.
 struct VelocityWindow {
   std::uint32_t VelocityWindowStart = 0;
@@ -33,7 +28,9 @@ void MirrorInputPins(const StatusRecord& record);
 // THC up and down signals without a pin of their own follow flag bits 4, 5.
 void MirrorThcSignals(const StatusRecord& record);
 // The true spindle speed from the measured rate and the current pulley's
-// ratio; nothing is written for a pulley outside the 25 or a zero divisor.
+// ratio, with EncRPM as the last upload sent it (the controller measures the
+// rate the way it was configured, not the way the dialog shows it now);
+// nothing is written for a pulley outside the 25 or a zero divisor.
 void MirrorSpindleSpeed(const StatusRecord& record);
 // Axis velocities once a window of 10,000,000 time-stamp ticks has passed.
 void MeasureAxisVelocities(const StatusRecord& record);

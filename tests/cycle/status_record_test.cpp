@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "config/config_record.h"
+
 #include <array>
 #include <climits>
 #include <optional>
@@ -170,7 +172,7 @@ TEST_F(StatusRules, TrueSpindleSpeedUsesTheIndexCountAndTheCurrentPulley) {
   settings::Process().preferences.SPINRATIO[3] = 2.5;
   settings::Process().preferences.SPINRATIO[24] = 0.5;
   for (const Case& c : cases) {
-    EncRpmInForce() = c.encRpm;
+    config::Uploaded().EncRpmInForce = c.encRpm != 0;
     ui::TheConfigDialog().general.IndexCnt = c.indexCnt;
     PlannerBlock::CurrentPulley.Set(c.pulley);
     PlannerBlock::TrueSpindleSpeed.Set(-1.0);
