@@ -64,6 +64,7 @@ HWND CreateNotificationWindow() {
 }
 
 bool Resolve(std::string_view host, in_addr& address) {
+  if (host.empty()) return false;
   const std::string name(host);
   if (inet_pton(AF_INET, name.c_str(), &address) == 1) return true;
   addrinfo hints{};

@@ -27,8 +27,9 @@ run_one() {
   # A test that waits for a window nobody answers would never end.
   if timeout 120 $wine "$exe" --gtest_filter="$test" >"$log" 2>&1; then
     echo "passed  $test"
+    rm -f "$log"
   else
-    echo "FAILED  $test"; tr -d '\r' < "$log" | grep -v '^\(fixme\|err\):' | tail -30
+    echo "FAILED  $test"
     return 1
   fi
 }
@@ -37,7 +38,11 @@ export wine logs
 
 printf '%s\n' "${jobs[@]}" | xargs -P 2 -L 1 bash -c 'run_one "$0" "$1"' > "$logs/summary" 2>&1
 status=$?
-cat "$logs/summary"
+grep '^FAILED' "$logs/summary" || true
+for log in "$logs"/*.log; do
+  [ -e "$log" ] || continue
+  echo "---- $(basename "$log" .log)"; tr -d '\r' < "$log" | grep -v '^\(fixme\|err\|warn\):' | tail -40
+done
 passed=$(grep -c '^passed' "$logs/summary")
 failed=$(grep -c '^FAILED' "$logs/summary")
 echo "Windows tests under Wine: $passed passed, $failed failed"
