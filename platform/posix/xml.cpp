@@ -9,6 +9,8 @@
 #include <new>
 #include <pugixml.hpp>
 
+#include "xml_rules.h"
+
 namespace platform {
 namespace {
 
@@ -24,30 +26,6 @@ pugi::xml_node NodeOf(XmlElement element) {
 XmlElement ElementOf(pugi::xml_node node) {
   return node.type() == pugi::node_element ? XmlElement(reinterpret_cast<XmlNode*>(node.internal_object()))
                                            : XmlElement();
-}
-
-bool IsNameStart(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || c >= 0x80;
-}
-
-bool IsValidName(std::string_view name) {
-  if (name.empty() || !IsNameStart(static_cast<unsigned char>(name.front()))) return false;
-  for (const char ch : name) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (!IsNameStart(c) && !(c >= '0' && c <= '9') && c != '-' && c != '.') return false;
-  }
-  return true;
-}
-
-// Control characters other than tab and line ends cannot appear in an XML
-// 1.0 document, not even as character references: a file holding one is
-// one that the host's own XML library refuses to load.
-bool IsCarriable(std::string_view text) {
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
-  }
-  return true;
 }
 
 void AppendText(pugi::xml_node node, std::string& text) {
@@ -113,7 +91,7 @@ class PugiDocument final : public XmlDocument {
   XmlElement DocumentElement() override { return ElementOf(document_.document_element()); }
 
   XmlElement CreateElement(std::string_view name) override {
-    if (!IsValidName(name)) return {};
+    if (!IsValidXmlName(name)) return {};
     // pugixml has no element outside a tree: new elements wait in a
     // document of their own until they are appended.
     return ElementOf(unattached_.append_child(std::string(name).c_str()));
@@ -149,7 +127,7 @@ class PugiDocument final : public XmlDocument {
   }
 
   bool SetText(XmlElement element, std::string_view text) override {
-    if (!element || !IsCarriable(text)) return false;
+    if (!element || !IsValidXmlText(text)) return false;
     pugi::xml_node node = NodeOf(element);
     while (node.first_child()) {
       if (!node.remove_child(node.first_child())) return false;

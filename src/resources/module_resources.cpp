@@ -1,6 +1,7 @@
 // The module's version record, registered when the library loads (a Windows
 // build carries it as a version resource instead).
 #include "platform/module.h"
+#include "version.h"
 
 namespace {
 

@@ -151,10 +151,15 @@ TEST(MessageBoxes, GoToTheResponderWithTheCaption) {
   EXPECT_EQ(shown[0].caption, "VELTRA");
   EXPECT_EQ(shown[0].text, "Question?");
   EXPECT_EQ(shown[0].buttons, platform::MessageBoxButtons::YesNo);
-  // Without a responder the default button answers.
+}
+
+#if !defined(_WIN32)
+// On Windows a real box would wait for its user.
+TEST(MessageBoxes, WithoutAResponderTheDefaultButtonAnswers) {
   EXPECT_EQ(platform::ShowMessageBox("Note"), platform::MessageBoxAnswer::Ok);
   EXPECT_EQ(platform::ShowMessageBox("Sure?", platform::MessageBoxButtons::YesNo), platform::MessageBoxAnswer::Yes);
 }
+#endif
 
 class Menus : public ::testing::Test {
  protected:
@@ -202,8 +207,9 @@ TEST_F(Menus, AWindowKeepsItsMenuBarAndStaleHandlesAreRefused) {
   platform::Window window = platform::MakeWindow([](const Message&) { return 0; });
   EXPECT_TRUE(platform::SetWindowMenu(window, bar));
   EXPECT_EQ(platform::GetWindowMenu(window), bar);
-  platform::DestroyMenu(bar);
+  EXPECT_TRUE(platform::SetWindowMenu(window, nullptr));
   EXPECT_EQ(platform::GetWindowMenu(window), nullptr);
+  platform::DestroyMenu(bar);
   EXPECT_EQ(platform::MenuItemCount(bar), -1);
   EXPECT_FALSE(platform::AppendMenuString(file, 2, "Gone"));
   bar = nullptr;

@@ -1,11 +1,17 @@
 #include "loopback.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
+
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -17,6 +23,26 @@ namespace veltra::testing {
 namespace {
 
 using RealClock = std::chrono::steady_clock;
+
+// The peer speaks plain BSD sockets; these are the few places where
+// Winsock names them differently.
+#if defined(_WIN32)
+constexpr int kCloseOnExec = 0;
+constexpr int kNoSignal = 0;
+int CloseSocket(LoopbackPeer::Native s) { return closesocket(s); }
+int Poll(pollfd* fds, int count, int timeout) { return WSAPoll(fds, static_cast<ULONG>(count), timeout); }
+LoopbackPeer::Native AcceptOne(LoopbackPeer::Native s) { return accept(s, nullptr, nullptr); }
+const bool winsockStarted = [] {
+  WSADATA data;
+  return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}();
+#else
+constexpr int kCloseOnExec = SOCK_CLOEXEC;
+constexpr int kNoSignal = MSG_NOSIGNAL;
+int CloseSocket(LoopbackPeer::Native s) { return close(s); }
+int Poll(pollfd* fds, int count, int timeout) { return poll(fds, static_cast<nfds_t>(count), timeout); }
+LoopbackPeer::Native AcceptOne(LoopbackPeer::Native s) { return accept4(s, nullptr, nullptr, SOCK_CLOEXEC); }
+#endif
 
 int RemainingMs(RealClock::time_point end) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - RealClock::now()).count();
@@ -85,8 +111,8 @@ int RecordingSystemClock::SleepsOf(std::uint32_t milliseconds) const {
 
 LoopbackPeer::~LoopbackPeer() {
   Close();
-  if (queueFiller_ >= 0) close(queueFiller_);
-  if (listener_ >= 0) close(listener_);
+  if (queueFiller_ != kNone) CloseSocket(queueFiller_);
+  if (listener_ != kNone) CloseSocket(listener_);
 }
 
 bool LoopbackPeer::Listen(const std::string& address, std::uint16_t port) { return Listen(address, port, 4); }
@@ -97,20 +123,20 @@ bool LoopbackPeer::ListenWithoutRoom(const std::string& address, std::uint16_t p
   if (!Listen(address, port, 0)) return false;
   sockaddr_in where{};
   FillAddress(address, port_, where);
-  queueFiller_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  queueFiller_ = socket(AF_INET, SOCK_STREAM | kCloseOnExec, 0);
   return connect(queueFiller_, reinterpret_cast<const sockaddr*>(&where), sizeof where) == 0;
 }
 
 bool LoopbackPeer::Listen(const std::string& address, std::uint16_t port, int backlog) {
   sockaddr_in where{};
   if (!FillAddress(address, port, where)) return false;
-  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  listener_ = socket(AF_INET, SOCK_STREAM | kCloseOnExec, 0);
   const int one = 1;
-  setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
   if (bind(listener_, reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0 ||
       listen(listener_, backlog) != 0) {
-    close(listener_);
-    listener_ = -1;
+    CloseSocket(listener_);
+    listener_ = kNone;
     return false;
   }
   socklen_t length = sizeof where;
@@ -121,13 +147,14 @@ bool LoopbackPeer::Listen(const std::string& address, std::uint16_t port, int ba
 
 bool LoopbackPeer::Accept(std::uint32_t timeoutMilliseconds) {
   pollfd wait{listener_, POLLIN, 0};
-  if (poll(&wait, 1, static_cast<int>(timeoutMilliseconds)) != 1) return false;
-  connection_ = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-  return connection_ >= 0;
+  if (Poll(&wait, 1, static_cast<int>(timeoutMilliseconds)) != 1) return false;
+  connection_ = AcceptOne(listener_);
+  return connection_ != kNone;
 }
 
 bool LoopbackPeer::Send(const std::vector<std::uint8_t>& bytes) {
-  return send(connection_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  return send(connection_, reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), kNoSignal) ==
+         static_cast<int>(bytes.size());
 }
 
 std::vector<std::uint8_t> LoopbackPeer::Receive(std::size_t count, std::uint32_t timeoutMilliseconds) {
@@ -135,9 +162,10 @@ std::vector<std::uint8_t> LoopbackPeer::Receive(std::size_t count, std::uint32_t
   const auto end = RealClock::now() + std::chrono::milliseconds(timeoutMilliseconds);
   while (bytes.size() < count) {
     pollfd wait{connection_, POLLIN, 0};
-    if (poll(&wait, 1, RemainingMs(end)) != 1) break;
+    if (Poll(&wait, 1, RemainingMs(end)) != 1) break;
     std::uint8_t chunk[4096];
-    const ssize_t got = recv(connection_, chunk, std::min(sizeof chunk, count - bytes.size()), 0);
+    const int got = static_cast<int>(recv(connection_, reinterpret_cast<char*>(chunk),
+                                          static_cast<int>(std::min(sizeof chunk, count - bytes.size())), 0));
     if (got <= 0) break;
     bytes.insert(bytes.end(), chunk, chunk + got);
   }
@@ -145,14 +173,14 @@ std::vector<std::uint8_t> LoopbackPeer::Receive(std::size_t count, std::uint32_t
 }
 
 void LoopbackPeer::Close() {
-  if (connection_ >= 0) close(connection_);
-  connection_ = -1;
+  if (connection_ != kNone) CloseSocket(connection_);
+  connection_ = kNone;
 }
 
 void LoopbackPeer::Reset() {
-  if (connection_ < 0) return;
+  if (connection_ == kNone) return;
   const linger abort{1, 0};  // close with RST instead of FIN
-  setsockopt(connection_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+  setsockopt(connection_, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
   Close();
 }
 

@@ -46,6 +46,15 @@ class RecordingSystemClock final : public platform::Clock {
 // plays the far end of one accepted connection.
 class LoopbackPeer {
  public:
+  // A socket of the system's own kind: a SOCKET on Windows, an int elsewhere.
+#if defined(_WIN32)
+  using Native = std::uintptr_t;
+  static constexpr Native kNone = ~Native{0};
+#else
+  using Native = int;
+  static constexpr Native kNone = -1;
+#endif
+
   LoopbackPeer() = default;
   ~LoopbackPeer();
   LoopbackPeer(const LoopbackPeer&) = delete;
@@ -68,9 +77,9 @@ class LoopbackPeer {
  private:
   bool Listen(const std::string& address, std::uint16_t port, int backlog);
 
-  int listener_ = -1;
-  int connection_ = -1;
-  int queueFiller_ = -1;
+  Native listener_ = kNone;
+  Native connection_ = kNone;
+  Native queueFiller_ = kNone;
   std::uint16_t port_ = 0;
 };
 

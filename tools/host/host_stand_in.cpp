@@ -1,6 +1,10 @@
 #include "host_stand_in.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <cmath>
 #include <cstring>
@@ -14,6 +18,26 @@ namespace veltra::hoststub {
 namespace {
 
 HostStandIn* current = nullptr;
+
+#if defined(_WIN32)
+void* OpenLibrary(const std::string& path, std::string& error) {
+  HMODULE module = LoadLibraryA(path.c_str());
+  if (!module) error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
+  return reinterpret_cast<void*>(module);
+}
+void* FindSymbol(void* library, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+void CloseLibrary(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
+#else
+void* OpenLibrary(const std::string& path, std::string& error) {
+  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!library) error = dlerror();
+  return library;
+}
+void* FindSymbol(void* library, const char* name) { return dlsym(library, name); }
+void CloseLibrary(void* library) { dlclose(library); }
+#endif
 
 extern "C" {
 std::int32_t VELTRA_CDECL HostGetMenuRange(std::int32_t count) { return current->ReserveMenuRange(count); }
@@ -88,7 +112,7 @@ HostStandIn::~HostStandIn() {
   platform::SetWindowMenu(mainWindow_.window, nullptr);
   platform::DestroyMenu(menuBar_);
   platform::DestroyWindow(mainWindow_.window);
-  if (library_) dlclose(library_);
+  if (library_) CloseLibrary(library_);
   if (current == this) current = nullptr;
 }
 
@@ -136,14 +160,11 @@ std::intptr_t HostStandIn::MainWindowProcedure(const platform::Message& message)
 }
 
 bool HostStandIn::LoadPlugin(const std::string& path, std::string& error) {
-  library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!library_) {
-    error = dlerror();
-    return false;
-  }
+  library_ = OpenLibrary(path, error);
+  if (!library_) return false;
   PluginExports resolved;
 #define VELTRA_RESOLVE(name)                                                          \
-  resolved.name = reinterpret_cast<decltype(resolved.name)>(dlsym(library_, #name)); \
+  resolved.name = reinterpret_cast<decltype(resolved.name)>(FindSymbol(library_, #name)); \
   if (!resolved.name) {                                                               \
     error = "the plugin does not export " #name;                                      \
     return false;                                                                     \

@@ -23,7 +23,6 @@ class XmlElement {
   explicit XmlElement(XmlNode* node) : node_(node) {}
   explicit operator bool() const { return node_ != nullptr; }
   XmlNode* Node() const { return node_; }
-  friend bool operator==(XmlElement, XmlElement) = default;
 
  private:
   XmlNode* node_ = nullptr;
