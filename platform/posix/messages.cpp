@@ -371,23 +371,6 @@ std::intptr_t DispatchOneMessage(const Message& message) {
   return (*entry.procedure)(message);
 }
 
-void DispatchWaitingMessages() {
-  Message message;
-  while (PeekNextMessage(message)) {
-    if (message.id == kMsgQuit) {
-      PostQuitMessage(static_cast<int>(message.wparam));
-      return;
-    }
-    DispatchOneMessage(message);
-  }
-}
-
-int RunMessageLoop() {
-  Message message;
-  while (GetNextMessage(message)) DispatchOneMessage(message);
-  return static_cast<int>(message.wparam);
-}
-
 TimerId StartThreadTimer(std::uint32_t periodMilliseconds, TimerCallback callback) {
   if (!callback) return 0;
   ThreadQueue& queue = OwnQueue();

@@ -10,6 +10,8 @@
 
 #include <mutex>
 
+#include "hidden_window.h"
+
 namespace platform {
 namespace {
 
@@ -79,16 +81,7 @@ void SetMessageBoxResponder(MessageBoxResponder newResponder) {
   std::lock_guard lock(responderMutex);
   responder = std::move(newResponder);
   if (responder && !responderWindow) {
-    static const bool registered = [] {
-      WNDCLASSA windowClass{};
-      windowClass.lpfnWndProc = ResponderProc;
-      windowClass.hInstance = GetModuleHandleA(nullptr);
-      windowClass.lpszClassName = kResponderClass;
-      return RegisterClassA(&windowClass) != 0;
-    }();
-    (void)registered;
-    responderWindow = CreateWindowExA(0, kResponderClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                      GetModuleHandleA(nullptr), nullptr);
+    responderWindow = win32::CreateHiddenWindow(kResponderClass, ResponderProc, true);
   } else if (!responder && responderWindow) {
     ::DestroyWindow(responderWindow);
     responderWindow = nullptr;

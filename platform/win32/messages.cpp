@@ -7,12 +7,10 @@
 
 #include <windows.h>
 
-#include <algorithm>
-#include <memory>
-#include <vector>
 
 #include "platform/clock.h"
 #include "platform/timers.h"
+#include "hidden_window.h"
 #include "timers_internal.h"
 
 namespace platform {
@@ -37,17 +35,6 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT id, WPARAM wparam, LPARAM lparam) {
   return DefWindowProcA(hwnd, id, wparam, lparam);
 }
 
-void RegisterWindowClass() {
-  static const bool registered = [] {
-    WNDCLASSA windowClass{};
-    windowClass.lpfnWndProc = WindowProc;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = kWindowClass;
-    return RegisterClassA(&windowClass) != 0;
-  }();
-  (void)registered;
-}
-
 MSG ToMsg(const Message& message) {
   MSG msg{};
   msg.hwnd = reinterpret_cast<HWND>(message.window);
@@ -66,9 +53,7 @@ Message FromMsg(const MSG& msg) {
 ThreadId CurrentThreadId() { return GetCurrentThreadId(); }
 
 Window MakeWindow(WindowProcedure procedure) {
-  RegisterWindowClass();
-  HWND hwnd = CreateWindowExA(0, kWindowClass, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 640, 480,
-                              nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  HWND hwnd = win32::CreateHiddenWindow(kWindowClass, WindowProc, false);
   if (!hwnd) return nullptr;
   SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(new WindowProcedure(std::move(procedure))));
   return reinterpret_cast<Window>(hwnd);
@@ -128,23 +113,6 @@ std::intptr_t DispatchOneMessage(const Message& message) {
   if (win32::DispatchManualTimer(message)) return 0;
   const MSG msg = ToMsg(message);
   return DispatchMessageA(&msg);
-}
-
-void DispatchWaitingMessages() {
-  Message message;
-  while (PeekNextMessage(message)) {
-    if (message.id == WM_QUIT) {
-      ::PostQuitMessage(static_cast<int>(message.wparam));
-      return;
-    }
-    DispatchOneMessage(message);
-  }
-}
-
-int RunMessageLoop() {
-  Message message;
-  while (GetNextMessage(message)) DispatchOneMessage(message);
-  return static_cast<int>(message.wparam);
 }
 
 }  // namespace platform

@@ -11,6 +11,8 @@
 
 #include <string>
 
+#include "hidden_window.h"
+
 namespace platform {
 
 struct SocketTag {
@@ -50,19 +52,6 @@ LRESULT CALLBACK SocketWindowProc(HWND hwnd, UINT id, WPARAM wparam, LPARAM lpar
   return 0;
 }
 
-HWND CreateNotificationWindow() {
-  static const bool registered = [] {
-    WNDCLASSA windowClass{};
-    windowClass.lpfnWndProc = SocketWindowProc;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = kSocketWindowClass;
-    return RegisterClassA(&windowClass) != 0;
-  }();
-  (void)registered;
-  return CreateWindowExA(0, kSocketWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleA(nullptr),
-                         nullptr);
-}
-
 bool Resolve(std::string_view host, in_addr& address) {
   if (host.empty()) return false;
   const std::string name(host);
@@ -85,7 +74,7 @@ Socket CreateTcpSocket(SocketHandler handler) {
   if (!StartWinsock()) return nullptr;
   const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) return nullptr;
-  HWND window = CreateNotificationWindow();
+  HWND window = win32::CreateHiddenWindow(kSocketWindowClass, SocketWindowProc, true);
   if (!window) {
     closesocket(s);
     WSASetLastError(WSAENOBUFS);
