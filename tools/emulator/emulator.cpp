@@ -114,6 +114,7 @@ struct Emulator::Shared {
   Clock::time_point nextStatus;
   Clock::time_point lastCommand;
   bool watchdogTripped = false;
+  bool resetCommandPending = false;
 
   void Wake() const {
     const std::uint64_t one = 1;
@@ -131,6 +132,14 @@ struct Emulator::Shared {
       holdingFrame = false;
       heldFrameRest.clear();
     }
+  }
+
+  // Closes with a reset instead of an orderly end.
+  void ResetConnection(Connection& connection) {
+    if (!connection.Open()) return;
+    const linger abort{1, 0};
+    setsockopt(connection.fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    CloseConnection(connection);
   }
 
   void Reject(const std::string& reason) {
@@ -169,7 +178,10 @@ struct Emulator::Shared {
     lastCommand = Clock::now();
     watchdogTripped = false;
     if (options.logFrames) LogFrame(frame);
-    if (frame.code == link::CMD_IDENTIFY) AnswerIdentify();
+    if (frame.code == link::CMD_IDENTIFY) {
+      AnswerIdentify();
+      resetCommandPending = options.faults.resetAfterIdentify;
+    }
     machine.Execute(frame);
     ++framesOnConnection;
   }
@@ -317,6 +329,10 @@ struct Emulator::Shared {
     }
     Flush(command);
     Flush(bulk);
+    if (resetCommandPending && bulk.unsent.empty()) {
+      resetCommandPending = false;
+      ResetConnection(command);
+    }
   }
 
   std::vector<pollfd> PollSet() const {

@@ -37,6 +37,9 @@ struct Faults {
   int requestEvery = 0;       // a request frame (tag 14) after every n-th status frame
   int debugEvery = 0;         // a debug record on the bulk channel every n-th status period
   bool stallReading = false;  // the plugin's bytes are left unread
+  // The command connection is reset once the identify reply is out, so the
+  // plugin's next command fails to be written.
+  bool resetAfterIdentify = false;
 };
 
 struct EmulatorOptions {

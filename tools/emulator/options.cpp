@@ -128,6 +128,8 @@ std::vector<Option> OptionsFor(EmulatorOptions& o) {
       {"--request-every", "N", "fault: a request frame (tag 14) after every N-th status frame", Into(f.requestEvery)},
       {"--debug-every", "N", "fault: a debug record on the bulk channel every N-th status frame", Into(f.debugEvery)},
       {"--stall-reading", "", "fault: leave the plugin's bytes unread", set(f.stallReading)},
+      {"--reset-after-identify", "", "fault: reset the command connection once identify is answered",
+       set(f.resetAfterIdentify)},
       {"--quiet", "", "do not log rejected frames", clear(o.logRejects)},
       {"--verbose", "", "log every valid frame too, with short payloads in hex", set(o.logFrames)},
       {"--help", "", "show this text", nullptr},
