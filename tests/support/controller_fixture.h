@@ -50,7 +50,9 @@ class OnlinePluginTest : public PluginTest {
   void SendFrame(const std::function<void(cycle::StatusRecord&)>& change = nullptr,
                  std::uint8_t tag = cycle::kStatusTag);
   // The commands the controller received since the last call, once
-  // everything the plugin has sent so far has arrived.
+  // everything the plugin has sent so far has arrived (a CMD_HOST_REQUEST
+  // sent after it marks the end, so a test of that command reads the
+  // controller's record itself).
   std::vector<emu::ReceivedCommand> Received();
   // The same, only those with the code.
   std::vector<emu::ReceivedCommand> Received(std::uint8_t code);

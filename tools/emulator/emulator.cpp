@@ -470,6 +470,12 @@ void Emulator::SendOnCommandChannel(const std::vector<std::uint8_t>& bytes) {
   AwaitTurn(lock);
 }
 
+void Emulator::SendOnBulkChannel(const std::vector<std::uint8_t>& bytes) {
+  std::unique_lock lock(shared_->mutex);
+  Append(shared_->bulkInjections, bytes);
+  AwaitTurn(lock);
+}
+
 void Emulator::SendFrameWithTag(std::uint8_t tag) {
   std::unique_lock lock(shared_->mutex);
   cycle::StatusRecord record = shared_->machine.Report(Clock::now());

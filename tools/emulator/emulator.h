@@ -89,6 +89,7 @@ class Emulator {
 
   // Bytes sent as they are, once.
   void SendOnCommandChannel(const std::vector<std::uint8_t>& bytes);
+  void SendOnBulkChannel(const std::vector<std::uint8_t>& bytes);
   // One frame of the current status with another tag (14: a request).
   void SendFrameWithTag(std::uint8_t tag);
   void SendDebugRecord(const link::DebugRecord& record);
