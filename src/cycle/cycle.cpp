@@ -27,10 +27,8 @@ namespace {
 constexpr std::int32_t kLedFeedhold = 805;
 constexpr std::int32_t kLedControllerFlag = 1500;
 constexpr std::int32_t kButtonProbeWithoutHit = 1003;
-constexpr int kInputLimitOverride = 24;
 constexpr int kUserVariableProbeContact = 2000;  // 2000..2005, work coordinates
 constexpr int kUserVariableTapFinished = 1510;
-constexpr int kOutputSignalCount = 30;
 constexpr std::uint8_t kControllerPort = 1;
 constexpr int kHighestOutputPin = 32;
 constexpr std::uint32_t kMotionFlagJogging = 1u << 0;
@@ -40,7 +38,6 @@ constexpr std::int32_t kCauseLimitSwitch = 4;
 constexpr std::int32_t kCauseControllerStop = 6;
 constexpr std::int32_t kCauseSoftLimit = 7;
 
-constexpr std::byte kStopModeEmergency{1};
 constexpr std::byte kAcceptRequest{1};
 
 constexpr int kFramesTakenBeforeShutdown = 5;
@@ -282,7 +279,7 @@ void MirrorJogState(const StatusRecord& record) {
 void StopControllerInHostEStop(const StatusRecord& record) {
   if (EngineBlock::EStop.Get() == 0 || record.Mode == kModeEStop || record.Mode == kModeSafe) return;
   if (Online()) {
-    const std::byte mode[] = {kStopModeEmergency};
+    const std::byte mode[] = {std::byte{link::stop_mode::kEmergency}};
     link::SendCommand(link::CMD_STOP, mode);
   }
   Motion().MotionSequence = 0;
@@ -295,8 +292,9 @@ void NoteRigidTapEnd(const StatusRecord& record) {
   cycle.RigidTapSeen = tapping;
 }
 
-// The steps of one status frame, in order. False when the controller is in
-// emergency stop: the drain ends with this frame.
+// The steps of one status frame, in order (bracketed lines as in RunCycle).
+// False when the controller is in emergency stop: the drain ends with this
+// frame.
 bool RunFrameSteps(const StatusRecord& record) {
   TakeStatus(record);
   MirrorInputPins(record);
@@ -304,7 +302,7 @@ bool RunFrameSteps(const StatusRecord& record) {
   FeedStatusWindow();
   FeedThcOptionsPage(record);
   KeepAnalogInputs(record);
-  // Here the torch height control takes the frame's torch voltage.
+  // [torch height control: the voltage step]
   MirrorThcSignals(record);
   MirrorControllerLed(record);
   if (record.Mode == kModeEStop) {
@@ -325,7 +323,8 @@ bool RunFrameSteps(const StatusRecord& record) {
   MirrorMotionIdle(record);
   MirrorJogState(record);
   StopControllerInHostEStop(record);
-  // Here the special inputs take the frame's analog inputs, then its encoder counts.
+  // [special inputs: the analog step]
+  // [special inputs: the encoder step]
   NoteRigidTapEnd(record);
   return true;
 }
@@ -451,22 +450,28 @@ void RunCycle() {
   if (cycle.CycleBusy) return;
   const BusyGuard busy(cycle.CycleBusy);
 
+  // The steps of a tick, in order. A line in brackets holds the place of a
+  // step of motion streaming, the torch height control or the special
+  // inputs, which join the cycle there.
   const DrainEnd drain = DrainFrames();
   // A controller in emergency stop gets neither tapping nor motion this tick.
   if (drain != DrainEnd::ControllerEStop) {
-    // Here motion streaming runs its rigid tapping step, online or not.
+    // [motion streaming: the rigid tapping step, online or not]
     if (!WatchLink()) return;
-    // Here, out of e-stop only, the torch height control releases an arc
-    // wait, then motion streaming sends what is queued (once no probe hit
-    // delay runs).
+    // [torch height control: the arc wait release, out of e-stop only]
+    // [motion streaming: the streaming step, out of e-stop and once no probe hit delay runs]
   }
-  // Here motion streaming starts a requested threading move.
+  // [motion streaming: the threading start]
   KeepHostIdleWhileThreading();
   MirrorThcOffset();
   SendOutputs();
-  // Here follow, in this order: the torch height control's input overrides,
-  // the MPG configuration, the extended PWM duties, the THC parameters, the
-  // joystick configuration, the consumables count and the PID constants.
+  // [torch height control: the input overrides, online only]
+  // [special inputs: the MPG configuration]
+  // [special inputs: the extended PWM duties, online only]
+  // [torch height control: the THC parameters]
+  // [special inputs: the joystick configuration]
+  // [torch height control: the consumables count]
+  // [torch height control: the PID constants]
   SendKeepAlive();
 }
 

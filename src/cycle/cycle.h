@@ -59,6 +59,9 @@ void TimerTick(platform::TimerId timer);
 // dispatches timer messages) returns at once.
 void RunCycle();
 
+// The host's output signal records.
+inline constexpr int kOutputSignalCount = 30;
+
 // The controller output pins the host's output signals ask for: bit n-1 for
 // pin n.
 std::uint32_t OutputPinMask();

@@ -22,7 +22,6 @@ namespace veltra::ops {
 namespace {
 
 constexpr std::int32_t kThcTypePid = 2;
-constexpr std::byte kStopModeShutDown{3};
 // Offline with the channels closed: an update declined, or the configuration
 // that did not reach the controller.
 constexpr std::string_view kNotConnectedText = "Controller NOT connected.";
@@ -48,7 +47,7 @@ bool StayOffline(std::string_view status) {
 // is, no update succeeds.
 bool UpdateFirmware() {
   if (link::Link().BootloaderActive == 0) {
-    const std::byte shutDown[] = {kStopModeShutDown};
+    const std::byte shutDown[] = {std::byte{link::stop_mode::kShutDown}};
     link::SendCommand(link::CMD_STOP, shutDown);
     cycle::Motion().MotionSequence = 0;
     cycle::TakeWaitingFrames();

@@ -32,7 +32,6 @@ namespace {
 constexpr std::uint32_t kMaxPulseRateLimit = 5000000;
 constexpr int kDroPierceDelay = 177;
 constexpr std::int32_t kEStopCauseNewConfiguration = 8;
-constexpr std::byte kStopModeShutDown{3};
 constexpr std::uint32_t kWindowEndPollMs = 200;
 
 // Reads an item's text the way the host's menu wants it asked: the length
@@ -212,7 +211,7 @@ void StopPlug() {
   if (link::Link().ControllerOnline) {
     link::SendCommand(link::CMD_SET_OUTPUTS, cycle::EncodeOutputsPayload(cycle::OutputPinMask(), 0));
     if (link::Link().ControllerOnline) {
-      const std::byte shutDown[] = {kStopModeShutDown};
+      const std::byte shutDown[] = {std::byte{link::stop_mode::kShutDown}};
       link::SendCommand(link::CMD_STOP, shutDown);
     }
   }

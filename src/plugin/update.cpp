@@ -6,6 +6,7 @@
 
 #include "config/config_record.h"
 #include "cycle/cycle.h"
+#include "cycle/status_rules.h"
 #include "cycle/thc.h"
 #include "link/command_table.h"
 #include "link/commands.h"
@@ -34,9 +35,6 @@ constexpr std::int32_t kLedThcOverride = 1502;
 constexpr std::int32_t kButtonShuttleToggle = 284;
 constexpr std::int32_t kButtonVerify = 105;
 
-constexpr int kInputSignalCount = 53;
-constexpr int kOutputSignalCount = 30;
-constexpr int kInputProbe = 22;
 constexpr int kFirstOemInputRecord = 28;   // OEM input n is record 28 + n
 constexpr int kFirstOemOutputRecord = 6;   // OEM output n is record n + 6
 constexpr int kMpg1 = 4;                   // the pendant's wheel among the counters
@@ -69,12 +67,12 @@ std::int32_t WrappingSum(std::int32_t a, std::int32_t b) {
 // inactive and drives nothing.
 bool OemInputActive(std::int32_t oem) {
   const std::int64_t record = kFirstOemInputRecord + std::int64_t{oem};
-  return record >= 0 && record < kInputSignalCount && EngineBlock::InputSignalActive.Get(record) != 0;
+  return record >= 0 && record < cycle::kInputSignalCount && EngineBlock::InputSignalActive.Get(record) != 0;
 }
 
 void SetOemOutputIfEnabled(std::int32_t oem, bool on) {
   const std::int64_t record = std::int64_t{oem} + kFirstOemOutputRecord;
-  if (record < 0 || record >= kOutputSignalCount || EngineBlock::OutputSignalEnabled.Get(record) == 0) return;
+  if (record < 0 || record >= cycle::kOutputSignalCount || EngineBlock::OutputSignalEnabled.Get(record) == 0) return;
   EngineBlock::OutputSignalState.Set(record, on ? 1 : 0);
 }
 
@@ -185,9 +183,8 @@ void MirrorEncoders() {
   const auto& counts = LastStatus().EncoderCounts;
   for (int i = 0; i < kMirroredEncoders; ++i) {
     const std::int32_t host = EngineBlock::EncoderCount.Get(i);
-    if (host != state.EncoderLastMirrored[i]) {
-      state.EncoderOffset[i] = WrappingSum(state.EncoderOffset[i], WrappingDifference(host, state.EncoderLastMirrored[i]));
-    }
+    const std::int32_t changedByHost = WrappingDifference(host, state.EncoderLastMirrored[i]);
+    if (changedByHost != 0) state.EncoderOffset[i] = WrappingSum(state.EncoderOffset[i], changedByHost);
     if (wired[i]) EngineBlock::EncoderCount.Set(i, WrappingSum(state.EncoderOffset[i], counts[i]));
     state.EncoderLastMirrored[i] = EngineBlock::EncoderCount.Get(i);
   }
@@ -217,12 +214,12 @@ void PulseProbeInput() {
   UpdateState& state = Updates();
   cycle::CycleState& cycle = cycle::Cycle();
   if (!cycle.ProbeHitFlag && state.ProbeSignalRaised) {
-    EngineBlock::InputSignalActive.Set(kInputProbe, 0);
+    EngineBlock::InputSignalActive.Set(cycle::kInputProbe, 0);
     state.ProbeSignalRaised = false;
   }
   if (cycle.ProbeHitFlag) {
-    if (EngineBlock::InputSignalActive.Get(kInputProbe) == 0) state.ProbeSignalRaised = true;
-    EngineBlock::InputSignalActive.Set(kInputProbe, 1);
+    if (EngineBlock::InputSignalActive.Get(cycle::kInputProbe) == 0) state.ProbeSignalRaised = true;
+    EngineBlock::InputSignalActive.Set(cycle::kInputProbe, 1);
   }
   if (cycle.ProbeEndFlag) {
     cycle.ProbeEndFlag = false;

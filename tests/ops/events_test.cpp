@@ -45,7 +45,8 @@ std::ostream& operator<<(std::ostream& out, const Spindle& s) {
 }
 
 Spindle Decode(std::span<const std::byte> payload) {
-  return {wire::Get<std::uint8_t>(payload, spindle_payload::kStart), wire::Get<std::int32_t>(payload, spindle_payload::kPwm),
+  return {wire::Get<std::uint8_t>(payload, spindle_payload::kStart),
+          wire::Get<std::int32_t>(payload, spindle_payload::kPwm),
           wire::Get<std::int32_t>(payload, spindle_payload::kSpeed),
           wire::Get<std::int8_t>(payload, spindle_payload::kDirection)};
 }

@@ -11,8 +11,6 @@ namespace veltra::emu {
 namespace {
 
 constexpr std::int64_t kTicksPerMicrosecond = 10;
-constexpr std::uint8_t kStopEmergency = 1;
-constexpr std::uint8_t kStopShutDown = 3;
 
 std::span<const std::byte> Bytes(const ReceivedCommand& command) {
   return std::as_bytes(std::span<const std::uint8_t>(command.payload));
@@ -109,9 +107,9 @@ void SimulatedMachine::StopCommanded(const ReceivedCommand& command) {
   RestartReceivedCount();
   status_.BufferedRecords = 0;
   const std::uint8_t mode = command.payload.empty() ? 0 : command.payload[0];
-  if (mode == kStopEmergency) {
+  if (mode == link::stop_mode::kEmergency) {
     EnterEStop(kFaultEStop);
-  } else if (mode == kStopShutDown) {
+  } else if (mode == link::stop_mode::kShutDown) {
     shutDown_ = true;
     status_.Mode = cycle::kModeSafe;
     status_.Sequence = cycle::kSequenceNone;
