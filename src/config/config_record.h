@@ -3,6 +3,7 @@
 // between uploads: it is the current machine configuration for whoever asks.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -181,6 +182,12 @@ class ConfigRecord {
   }
 
   void Clear() { bytes_.fill(std::byte{0}); }
+  // The record as the controller receives it.
+  static ConfigRecord FromBytes(std::span<const std::byte, kConfigRecordSize> bytes) {
+    ConfigRecord record;
+    std::copy(bytes.begin(), bytes.end(), record.bytes_.begin());
+    return record;
+  }
   // The payload of the configure command, unchanged.
   std::span<const std::byte, kConfigRecordSize> Bytes() const { return bytes_; }
 

@@ -11,6 +11,8 @@ namespace veltra::cycle {
 
 // The host's input signal records that the plugin reads by index.
 inline constexpr int kInputSignalCount = 53;
+inline constexpr int kInputProbe = 22;
+inline constexpr int kInputLimitOverride = 24;
 inline constexpr int kInputThcUp = 27;
 inline constexpr int kInputThcDown = 28;
 inline constexpr int kHighestInputPin = 32;

@@ -81,6 +81,12 @@ constexpr std::size_t PayloadSize(std::uint8_t code) {
   return spec ? spec->mostPayloadBytes : 0;
 }
 
+// The one-byte payload of CMD_STOP; without a payload it is a plain stop.
+namespace stop_mode {
+inline constexpr std::uint8_t kEmergency = 1;
+inline constexpr std::uint8_t kShutDown = 3;
+}  // namespace stop_mode
+
 // A firmware chunk of CMD_BOOT_WRITE: u16 k, then k image bytes.
 inline constexpr std::size_t kBootChunkMaxBytes = 1024;
 

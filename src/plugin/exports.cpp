@@ -3,8 +3,11 @@
 
 #include <cstdint>
 
+#include "ops/events.h"
+#include "ops/reset.h"
 #include "plugin/host_callbacks.h"
 #include "plugin/lifecycle.h"
+#include "plugin/update.h"
 
 #if defined(_WIN32)
 #define VELTRA_EXPORT extern "C" __declspec(dllexport)
@@ -16,7 +19,7 @@ using namespace veltra;
 
 VELTRA_EXPORT void VELTRA_CDECL Config() { plugin::RunConfigCommand(); }
 
-VELTRA_EXPORT void VELTRA_CDECL DoDwell(double) {}
+VELTRA_EXPORT void VELTRA_CDECL DoDwell(double time) { ops::DoDwell(time); }
 
 VELTRA_EXPORT void VELTRA_CDECL Home(std::int16_t) {}
 
@@ -28,7 +31,7 @@ VELTRA_EXPORT void VELTRA_CDECL JogOff(std::int16_t) {}
 
 VELTRA_EXPORT void VELTRA_CDECL JogOn(std::int16_t, std::int16_t, double) {}
 
-VELTRA_EXPORT void VELTRA_CDECL Notify(std::int32_t event) { plugin::HandleMenuCommand(event); }
+VELTRA_EXPORT void VELTRA_CDECL Notify(std::int32_t event) { ops::HandleNotify(event); }
 
 VELTRA_EXPORT void VELTRA_CDECL PostInitControl() { plugin::PostInitControl(); }
 
@@ -36,7 +39,7 @@ VELTRA_EXPORT void VELTRA_CDECL Probe() {}
 
 VELTRA_EXPORT void VELTRA_CDECL Purge(std::int16_t) {}
 
-VELTRA_EXPORT void VELTRA_CDECL Reset() {}
+VELTRA_EXPORT void VELTRA_CDECL Reset() { ops::Reset(); }
 
 VELTRA_EXPORT void VELTRA_CDECL SetCode(host::CodeFn function) { host::TheCallbacks().code = function; }
 
@@ -58,4 +61,4 @@ VELTRA_EXPORT void VELTRA_CDECL SetSetLED(host::SetLedFn function) { host::TheCa
 
 VELTRA_EXPORT void VELTRA_CDECL StopPlug() { plugin::StopPlug(); }
 
-VELTRA_EXPORT void VELTRA_CDECL Update() {}
+VELTRA_EXPORT void VELTRA_CDECL Update() { plugin::Update(); }

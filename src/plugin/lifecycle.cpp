@@ -4,6 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "cycle/cycle.h"
+#include "link/command_table.h"
+#include "link/commands.h"
+#include "link/controller_socket.h"
 #include "link/host_address.h"
 #include "platform/clock.h"
 #include "platform/menu.h"
@@ -20,12 +24,15 @@
 #include "settings/profile_store.h"
 #include "ui/config_dialog.h"
 #include "ui/modal.h"
+#include "ui/window_handles.h"
 
 namespace veltra::plugin {
 namespace {
 
 constexpr std::uint32_t kMaxPulseRateLimit = 5000000;
 constexpr int kDroPierceDelay = 177;
+constexpr std::int32_t kEStopCauseNewConfiguration = 8;
+constexpr std::uint32_t kWindowEndPollMs = 200;
 
 // Reads an item's text the way the host's menu wants it asked: the length
 // first, then into a buffer one character longer.
@@ -61,12 +68,6 @@ void TakeOverGeneralConfig(platform::Menu bar, std::int32_t menuBase) {
   platform::SetMenuItemId(bar, kGeneralConfigCommand, static_cast<std::uint32_t>(menuBase + 3));
 }
 
-// The user must press Reset, which uploads the changed configuration.
-void ForceEStopForNewConfiguration() {
-  EngineBlock::EStopCause.Set(8);
-  EngineBlock::EStop.Set(1);
-}
-
 void RunNetworkSetupCommand() {
   if (ui::RunModal(ui::ModalDialog::NetworkSetup) != ui::DialogResult::Ok) return;
   ForceEStopForNewConfiguration();
@@ -76,6 +77,14 @@ void RunNetworkSetupCommand() {
 void RunHostGeneralConfig() {
   platform::SendToWindow(host::MainWindow(), platform::kMsgCommand, kGeneralConfigCommand, 0);
   ForceEStopForNewConfiguration();
+}
+
+// The status window and the graph run on threads of their own, which end
+// when their message loop takes a quit message.
+void EndWindowThread(platform::Window window) {
+  if (!ui::WindowExists(window)) return;
+  platform::PostToWindow(window, platform::kMsgQuit);
+  while (ui::WindowExists(window)) platform::Sleep(kWindowEndPollMs);
 }
 
 }  // namespace
@@ -100,6 +109,11 @@ std::string FormatPluginVersion(const std::optional<platform::ProductVersion>& v
 }
 
 void ShowStatus(std::string_view text) { host::AssignStatusText(text); }
+
+void ForceEStopForNewConfiguration() {
+  EngineBlock::EStopCause.Set(kEStopCauseNewConfiguration);
+  EngineBlock::EStop.Set(1);
+}
 
 bool InitControl(void* engine, void* setup, void* planner, void* view) {
   host::SetBlockBases(static_cast<std::byte*>(engine), static_cast<std::byte*>(setup),
@@ -191,6 +205,22 @@ void StopPlug() {
     state.cycleTimer = 0;
     state.TimerRunning = false;
   }
+
+  // The controller's outputs go to what the host last asked for, without the
+  // control flags, before it shuts down.
+  if (link::Link().ControllerOnline) {
+    link::SendCommand(link::CMD_SET_OUTPUTS, cycle::EncodeOutputsPayload(cycle::OutputPinMask(), 0));
+    if (link::Link().ControllerOnline) {
+      const std::byte shutDown[] = {std::byte{link::stop_mode::kShutDown}};
+      link::SendCommand(link::CMD_STOP, shutDown);
+    }
+  }
+  cycle::TakeWaitingFrames();
+  link::Link().ControllerOnline = false;
+  link::Disconnect();
+
+  EndWindowThread(ui::Windows().statusWindow);
+  EndWindowThread(ui::Windows().thcGraph);
 }
 
 }  // namespace veltra::plugin

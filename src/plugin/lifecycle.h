@@ -26,6 +26,10 @@ void RunConfigCommand();
 
 void ShowStatus(std::string_view text);
 
+// After the plugin's configuration changed: the host stays in e-stop until
+// the user presses Reset, which uploads the new configuration.
+void ForceEStopForNewConfiguration();
+
 // min(trunc(frequency x 20/19), 5,000,000), the limit compared unsigned.
 double MaxPulseRateFor(std::int32_t maxFrequency);
 std::string FormatPluginVersion(const std::optional<platform::ProductVersion>& version);

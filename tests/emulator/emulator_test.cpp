@@ -175,5 +175,37 @@ TEST_F(ControllerTest, RejectedFramesAreCountedAndTheStreamGoesOn) {
   EXPECT_THAT(controller->Rejects(), ElementsAre("complement byte 250 does not match code 3"));
 }
 
+TEST_F(ControllerTest, ASilentCommandChannelPutsTheControllerIntoEStop) {
+  EmulatorOptions options;
+  options.commandTimeoutMs = 150;
+  ConnectToController(options);
+  for (int i = 0; i < 8; ++i) {
+    ASSERT_TRUE(link::SendCommand(link::CMD_KEEPALIVE));
+    PumpFor(50);
+  }
+  EXPECT_EQ(controller->MachineStatus().Mode, cycle::kModeIdle);
+  ASSERT_TRUE(PumpUntil([&] { return controller->MachineStatus().Mode == cycle::kModeEStop; }));
+  EXPECT_EQ(controller->MachineStatus().Fault, kFaultCommunication);
+
+  // A configuration brings it back.
+  const std::vector<std::byte> record(config::kConfigRecordSize);
+  ASSERT_TRUE(link::SendCommand(link::CMD_CONFIGURE, record));
+  ASSERT_TRUE(PumpUntil([&] { return controller->Configuration().has_value(); }));
+  EXPECT_EQ(controller->MachineStatus().Mode, cycle::kModeIdle);
+}
+
+TEST_F(ControllerTest, AnEStopWithAFaultOfTheTestsChoiceIsReported) {
+  ConnectToController();
+  controller->EnterEStop(cycle::kFaultSoftLimit);
+  Frame frame{};
+  cycle::StatusRecord got;
+  for (int frames = 0; frames < 100 && NextFrame(frame); ++frames) {
+    got = cycle::DecodeStatusRecord(frame);
+    if (got.Mode == cycle::kModeEStop) break;
+  }
+  EXPECT_EQ(got.Mode, cycle::kModeEStop);
+  EXPECT_EQ(got.Fault, cycle::kFaultSoftLimit);
+}
+
 }  // namespace
 }  // namespace veltra::emu

@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "platform/clock.h"
+#include "plugin/host_blocks.h"
 #include "plugin_fixture.h"
 #include "script.h"
 
@@ -69,6 +70,17 @@ TEST_F(HostScript, MenuEntriesAreChosenByTextAndBoxesAreAnsweredAsScripted) {
   ASSERT_TRUE(Run({"answer no"}));
   EXPECT_EQ(platform::ShowMessageBox("Update?", platform::MessageBoxButtons::YesNo), platform::MessageBoxAnswer::No);
   EXPECT_NE(out.str().find("message box [VELTRA] (Yes/No): Update?\nanswered No\n"), std::string::npos);
+}
+
+std::vector<int> eStopAtReset;
+
+TEST_F(HostScript, TheResetButtonTogglesTheEStopThenCallsReset) {
+  hoststub::PluginExports exports = testing::LinkedPlugin();
+  exports.Reset = [] { eStopAtReset.push_back(EngineBlock::EStop.Get()); };
+  host.UsePlugin(exports);
+  ASSERT_TRUE(Run({"set Engine.EStop 1", "reset", "expect Engine.EStop 0", "reset", "expect Engine.EStop 1"}))
+      << error;
+  EXPECT_EQ(eStopAtReset, (std::vector<int>{0, 1}));
 }
 
 }  // namespace

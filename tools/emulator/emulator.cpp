@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace veltra::emu {
 namespace {
@@ -24,6 +25,8 @@ using Bytes = std::vector<std::uint8_t>;
 // plugin that does not read must not make the emulator hoard memory.
 constexpr std::size_t kStatusBacklogLimit = 256 * 1024;
 constexpr std::size_t kShortIdentifyBytes = 5;
+// Payloads up to this size are shown in the frame log.
+constexpr std::size_t kLoggedPayloadBytes = 32;
 
 int Listen(const std::string& address, std::uint16_t port, std::string& error) {
   sockaddr_in where{};
@@ -109,6 +112,9 @@ struct Emulator::Shared {
   bool holdingFrame = false;
   int statusPeriods = 0;
   Clock::time_point nextStatus;
+  Clock::time_point lastCommand;
+  bool watchdogTripped = false;
+  bool resetCommandPending = false;
 
   void Wake() const {
     const std::uint64_t one = 1;
@@ -128,6 +134,14 @@ struct Emulator::Shared {
     }
   }
 
+  // Closes with a reset instead of an orderly end.
+  void ResetConnection(Connection& connection) {
+    if (!connection.Open()) return;
+    const linger abort{1, 0};
+    setsockopt(connection.fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    CloseConnection(connection);
+  }
+
   void Reject(const std::string& reason) {
     rejects.push_back(reason);
     if (options.logRejects) std::fprintf(stderr, "veltra-emu: rejected frame: %s\n", reason.c_str());
@@ -144,15 +158,43 @@ struct Emulator::Shared {
     Append(bulk.unsent, reply);
   }
 
+  void LogFrame(const ReceivedCommand& frame) const {
+    const link::CommandSpec* spec = link::FindCommand(frame.code);
+    std::string text = "veltra-emu: " + std::string(spec->name) + ", " + std::to_string(frame.payload.size()) +
+                       " payload bytes";
+    if (!frame.payload.empty() && frame.payload.size() <= kLoggedPayloadBytes) {
+      text += ":";
+      for (std::uint8_t byte : frame.payload) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, " %02x", byte);
+        text += hex;
+      }
+    }
+    std::fprintf(stderr, "%s\n", text.c_str());
+  }
+
   void OnFrame(const ReceivedCommand& frame) {
     commands.push_back(frame);
-    if (options.logFrames) {
-      const link::CommandSpec* spec = link::FindCommand(frame.code);
-      std::fprintf(stderr, "veltra-emu: %.*s, %zu payload bytes\n", static_cast<int>(spec->name.size()),
-                   spec->name.data(), frame.payload.size());
+    lastCommand = Clock::now();
+    watchdogTripped = false;
+    if (options.logFrames) LogFrame(frame);
+    if (frame.code == link::CMD_IDENTIFY) {
+      AnswerIdentify();
+      resetCommandPending = options.faults.resetAfterIdentify;
     }
-    if (frame.code == link::CMD_IDENTIFY) AnswerIdentify();
+    machine.Execute(frame);
     ++framesOnConnection;
+  }
+
+  // A command channel that falls silent puts the machine into emergency
+  // stop, once, until the next command.
+  void WatchCommands(Clock::time_point now) {
+    if (options.commandTimeoutMs == 0 || watchdogTripped || !command.Open() || !bulk.Open()) return;
+    if (now - lastCommand <= std::chrono::milliseconds(options.commandTimeoutMs)) return;
+    watchdogTripped = true;
+    machine.LoseCommunication();
+    if (options.logFrames) std::fprintf(stderr, "veltra-emu: no command for %u ms: ESTOP, COMMERR\n",
+                                        options.commandTimeoutMs);
   }
 
   void Receive(Connection& connection) {
@@ -185,6 +227,10 @@ struct Emulator::Shared {
     // A plugin that reconnects replaces its old connection.
     CloseConnection(connection);
     connection.fd = fd;
+    if (&connection == &command) {
+      lastCommand = Clock::now();
+      watchdogTripped = false;
+    }
   }
 
   void FollowListeningFault() {
@@ -275,6 +321,7 @@ struct Emulator::Shared {
       closeRequested = false;
     }
     const Clock::time_point now = Clock::now();
+    WatchCommands(now);
     if (now >= nextStatus) {
       const auto period = std::chrono::milliseconds(std::max<std::uint32_t>(options.statusPeriodMs, 1));
       nextStatus = std::max(nextStatus + period, now);
@@ -282,6 +329,10 @@ struct Emulator::Shared {
     }
     Flush(command);
     Flush(bulk);
+    if (resetCommandPending && bulk.unsent.empty()) {
+      resetCommandPending = false;
+      ResetConnection(command);
+    }
   }
 
   std::vector<pollfd> PollSet() const {
@@ -371,6 +422,36 @@ void Emulator::UpdateStatus(const std::function<void(cycle::StatusRecord&)>& cha
   change(shared_->machine.Status());
 }
 
+cycle::StatusRecord Emulator::MachineStatus() const {
+  std::lock_guard lock(shared_->mutex);
+  return shared_->machine.Status();
+}
+
+void Emulator::SetEStopInput(bool active) {
+  std::lock_guard lock(shared_->mutex);
+  shared_->machine.SetEStopInput(active);
+}
+
+void Emulator::EnterEStop(std::uint8_t fault) {
+  std::lock_guard lock(shared_->mutex);
+  shared_->machine.EnterEStop(fault);
+}
+
+std::optional<config::ConfigRecord> Emulator::Configuration() const {
+  std::lock_guard lock(shared_->mutex);
+  return shared_->machine.Configuration();
+}
+
+std::uint16_t Emulator::ControlFlags() const {
+  std::lock_guard lock(shared_->mutex);
+  return shared_->machine.ControlFlags();
+}
+
+bool Emulator::ShutDown() const {
+  std::lock_guard lock(shared_->mutex);
+  return shared_->machine.ShutDown();
+}
+
 void Emulator::UpdateFaults(const std::function<void(Faults&)>& change) {
   std::unique_lock lock(shared_->mutex);
   change(shared_->options.faults);
@@ -386,6 +467,12 @@ void Emulator::SetIdentity(std::uint8_t bootloaderByte, const std::string& firmw
 void Emulator::SendOnCommandChannel(const std::vector<std::uint8_t>& bytes) {
   std::unique_lock lock(shared_->mutex);
   Append(shared_->commandInjections, bytes);
+  AwaitTurn(lock);
+}
+
+void Emulator::SendOnBulkChannel(const std::vector<std::uint8_t>& bytes) {
+  std::unique_lock lock(shared_->mutex);
+  Append(shared_->bulkInjections, bytes);
   AwaitTurn(lock);
 }
 

@@ -1,8 +1,9 @@
 // The substitute VELTRA controller: a TCP server on the command port (32000)
 // and the bulk port (32001) of one address, speaking the controller's side
 // of the protocol. It validates every frame it receives and records it,
-// answers the identify command, reports status frames while both channels
-// are connected, and misbehaves on request. It runs on a thread of its own;
+// answers the identify command, hands every valid command to its simulated
+// machine, reports status frames while both channels are connected, watches
+// for a silent command channel, and misbehaves on request. It runs on a thread of its own;
 // every member function may be called from any thread. A change or a send
 // asked for has taken effect when the call returns: the serving thread has
 // gone through one turn after it.
@@ -12,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,6 +37,9 @@ struct Faults {
   int requestEvery = 0;       // a request frame (tag 14) after every n-th status frame
   int debugEvery = 0;         // a debug record on the bulk channel every n-th status period
   bool stallReading = false;  // the plugin's bytes are left unread
+  // The command connection is reset once the identify reply is out, so the
+  // plugin's next command fails to be written.
+  bool resetAfterIdentify = false;
 };
 
 struct EmulatorOptions {
@@ -44,10 +49,13 @@ struct EmulatorOptions {
   std::uint8_t bootloaderByte = 0;
   std::string firmwareVersion = "01.09";  // up to six bytes go out, zero-filled
   std::uint32_t statusPeriodMs = 10;
+  // No command for longer than this puts the machine into emergency stop
+  // with fault COMMERR; 0 switches the watchdog off.
+  std::uint32_t commandTimeoutMs = 0;
   cycle::StatusRecord status;  // what the status frames report until changed
   Faults faults;
   bool logRejects = false;  // to standard error; they are always counted and kept
-  bool logFrames = false;   // every valid frame, too
+  bool logFrames = false;   // every valid frame, too, with a short payload in hex
 };
 
 class Emulator {
@@ -63,11 +71,25 @@ class Emulator {
   void Stop();
 
   void UpdateStatus(const std::function<void(cycle::StatusRecord&)>& change);
+  // The machine's status as the next frame reports it (before the time
+  // stamp advances).
+  cycle::StatusRecord MachineStatus() const;
+  // The external e-stop input, and an emergency stop with a fault code of
+  // the caller's choice; a configuration received clears the latter.
+  void SetEStopInput(bool active);
+  void EnterEStop(std::uint8_t fault);
+  // The last configuration record received, decoded; none before the first.
+  std::optional<config::ConfigRecord> Configuration() const;
+  // The control flags word of the last CMD_SET_OUTPUTS.
+  std::uint16_t ControlFlags() const;
+  // A CMD_STOP with mode 3 arrived since the last configuration.
+  bool ShutDown() const;
   void UpdateFaults(const std::function<void(Faults&)>& change);
   void SetIdentity(std::uint8_t bootloaderByte, const std::string& firmwareVersion);
 
   // Bytes sent as they are, once.
   void SendOnCommandChannel(const std::vector<std::uint8_t>& bytes);
+  void SendOnBulkChannel(const std::vector<std::uint8_t>& bytes);
   // One frame of the current status with another tag (14: a request).
   void SendFrameWithTag(std::uint8_t tag);
   void SendDebugRecord(const link::DebugRecord& record);

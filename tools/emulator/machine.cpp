@@ -1,12 +1,25 @@
 #include "machine.h"
 
+#include <cstring>
+#include <span>
+
+#include "cycle/cycle_commands.h"
+#include "link/command_table.h"
+#include "link/wire.h"
+
 namespace veltra::emu {
 namespace {
+
 constexpr std::int64_t kTicksPerMicrosecond = 10;
+
+std::span<const std::byte> Bytes(const ReceivedCommand& command) {
+  return std::as_bytes(std::span<const std::uint8_t>(command.payload));
 }
 
+}  // namespace
+
 SimulatedMachine::SimulatedMachine(const cycle::StatusRecord& initial, Clock::time_point now)
-    : status_(initial), lastReport_(now) {}
+    : status_(initial), lastReport_(now), lastReportedSequence_(initial.Sequence) {}
 
 cycle::StatusRecord SimulatedMachine::Report(Clock::time_point now) {
   const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - lastReport_).count();
@@ -14,7 +27,102 @@ cycle::StatusRecord SimulatedMachine::Report(Clock::time_point now) {
     status_.TimeStamp += static_cast<std::uint32_t>(elapsed * kTicksPerMicrosecond);
     lastReport_ = now;
   }
+  // A probe contact restarts the count, as the plugin restarts its own.
+  if (status_.Sequence == cycle::kSequenceProbeContact && lastReportedSequence_ != cycle::kSequenceProbeContact) {
+    RestartReceivedCount();
+  }
+  lastReportedSequence_ = status_.Sequence;
   return status_;
+}
+
+void SimulatedMachine::Execute(const ReceivedCommand& command) {
+  switch (command.code) {
+    case link::CMD_CONFIGURE:
+      Configure(command);
+      break;
+    case link::CMD_SET_OUTPUTS:
+      SetOutputs(command);
+      break;
+    case link::CMD_SET_POSITION:
+      SetPositions(command);
+      break;
+    case link::CMD_STOP:
+      StopCommanded(command);
+      break;
+    case link::CMD_END_PROBE:
+      EndProbe();
+      break;
+    case link::CMD_DISCARD_BUFFER:
+      status_.BufferedRecords = 0;
+      break;
+    default:
+      // Keep-alives, accepted and host requests only show that the plugin
+      // is there; motion commands come with the moving machine.
+      break;
+  }
+}
+
+void SimulatedMachine::EnterEStop(std::uint8_t fault) {
+  status_.Mode = cycle::kModeEStop;
+  status_.Sequence = cycle::kSequenceNone;
+  status_.Fault = fault;
+  status_.BufferedRecords = 0;
+}
+
+void SimulatedMachine::SetEStopInput(bool active) {
+  eStopInput_ = active;
+  if (active) EnterEStop(kFaultEStop);
+}
+
+// A new configuration is a fresh start: out of e-stop unless the input
+// holds it there.
+void SimulatedMachine::Configure(const ReceivedCommand& command) {
+  configuration_ = config::ConfigRecord::FromBytes(
+      std::span<const std::byte, config::kConfigRecordSize>(Bytes(command).data(), config::kConfigRecordSize));
+  shutDown_ = false;
+  status_.BufferedRecords = 0;
+  RestartReceivedCount();
+  if (eStopInput_) return;
+  status_.Mode = cycle::kModeIdle;
+  status_.Sequence = cycle::kSequenceNone;
+  status_.Fault = kFaultNone;
+}
+
+void SimulatedMachine::SetOutputs(const ReceivedCommand& command) {
+  status_.OutputPins = wire::Get<std::uint32_t>(Bytes(command), cycle::outputs_payload::kPinMask);
+  controlFlags_ = wire::Get<std::uint16_t>(Bytes(command), cycle::outputs_payload::kControlFlags);
+}
+
+void SimulatedMachine::SetPositions(const ReceivedCommand& command) {
+  const auto mask = wire::Get<std::uint8_t>(Bytes(command), cycle::set_position_payload::kAxisMask);
+  for (int a = 0; a < cycle::kStatusAxisCount; ++a) {
+    if ((mask >> a) & 1u) {
+      status_.StepPositions[a] =
+          wire::Get<std::int32_t>(Bytes(command), cycle::set_position_payload::kPositions + 4 * a);
+    }
+  }
+}
+
+void SimulatedMachine::StopCommanded(const ReceivedCommand& command) {
+  RestartReceivedCount();
+  status_.BufferedRecords = 0;
+  const std::uint8_t mode = command.payload.empty() ? 0 : command.payload[0];
+  if (mode == link::stop_mode::kEmergency) {
+    EnterEStop(kFaultEStop);
+  } else if (mode == link::stop_mode::kShutDown) {
+    shutDown_ = true;
+    status_.Mode = cycle::kModeSafe;
+    status_.Sequence = cycle::kSequenceNone;
+  } else if (status_.Mode != cycle::kModeEStop && status_.Mode != cycle::kModeSafe) {
+    status_.Mode = cycle::kModeIdle;
+    status_.Sequence = cycle::kSequenceNone;
+  }
+}
+
+void SimulatedMachine::EndProbe() {
+  if (status_.Sequence != cycle::kSequenceProbeMove && status_.Sequence != cycle::kSequenceProbeContact) return;
+  status_.Sequence = cycle::kSequenceNone;
+  if (status_.Mode != cycle::kModeEStop) status_.Mode = cycle::kModeIdle;
 }
 
 }  // namespace veltra::emu

@@ -1,14 +1,26 @@
-// The machine behind the substitute controller's protocol. This first
-// version reports what it is told (every status field can be set) and runs
-// its time stamp clock; motion, jog, home, probe and torch height control
-// come as later versions act on the commands.
+// The machine behind the substitute controller's protocol. It reports what
+// it is told (every status field can be set), runs its time stamp clock and
+// acts on the commands that set its state: configuration, outputs,
+// positions, stops, the end of a probe and the discarding of its buffer. It
+// goes into emergency stop when told to, when its e-stop input is active and
+// when the command channel falls silent. Motion, jog, home, probe and torch
+// height control come as later versions act on the other commands.
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <optional>
 
+#include "config/config_record.h"
 #include "cycle/status_record.h"
+#include "frame_parser.h"
 
 namespace veltra::emu {
+
+// Fault codes the machine reports of itself.
+inline constexpr std::uint8_t kFaultNone = 0;
+inline constexpr std::uint8_t kFaultEStop = 4;
+inline constexpr std::uint8_t kFaultCommunication = 5;
 
 class SimulatedMachine {
  public:
@@ -21,9 +33,38 @@ class SimulatedMachine {
   // the last report, at 10 ticks per microsecond.
   cycle::StatusRecord Report(Clock::time_point now);
 
+  // A valid command frame; commands the machine does not act upon yet change
+  // nothing.
+  void Execute(const ReceivedCommand& command);
+  // No command arrived for the watchdog's time.
+  void LoseCommunication() { EnterEStop(kFaultCommunication); }
+  // Emergency stop with the given cause, until a configuration clears it.
+  void EnterEStop(std::uint8_t fault);
+  // While the e-stop input is active the machine stays in emergency stop.
+  void SetEStopInput(bool active);
+
+  // The last configuration received, decoded.
+  const std::optional<config::ConfigRecord>& Configuration() const { return configuration_; }
+  std::uint16_t ControlFlags() const { return controlFlags_; }
+  bool ShutDown() const { return shutDown_; }
+
  private:
+  void Configure(const ReceivedCommand& command);
+  void SetOutputs(const ReceivedCommand& command);
+  void SetPositions(const ReceivedCommand& command);
+  void StopCommanded(const ReceivedCommand& command);
+  void EndProbe();
+  // The count of motion records received restarts wherever the plugin
+  // restarts its count of records sent.
+  void RestartReceivedCount() { status_.ReceivedRecords = 0; }
+
   cycle::StatusRecord status_;
   Clock::time_point lastReport_;
+  std::uint8_t lastReportedSequence_;
+  std::optional<config::ConfigRecord> configuration_;
+  std::uint16_t controlFlags_ = 0;
+  bool shutDown_ = false;
+  bool eStopInput_ = false;
 };
 
 }  // namespace veltra::emu

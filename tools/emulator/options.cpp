@@ -96,6 +96,8 @@ std::vector<Option> OptionsFor(EmulatorOptions& o) {
       {"--bootloader", "N", "boot-loader byte of the identify reply (default 0)", Into(o.bootloaderByte)},
       {"--firmware-version", "TEXT", "version text of the identify reply (default 01.09)", IntoText(o.firmwareVersion)},
       {"--status-period", "MS", "milliseconds between status frames (default 10)", Into(o.statusPeriodMs)},
+      {"--watchdog", "MS", "ESTOP with fault COMMERR after MS without a command (default 0: off)",
+       Into(o.commandTimeoutMs)},
       {"--mode", "N", "status: controller mode (0 IDLE .. 6 RDOWN)", Into(s.Mode)},
       {"--sequence", "N", "status: running sequence (0 NONE .. 13 THREAD)", Into(s.Sequence)},
       {"--flags", "N", "status: flag bits", Into(s.Flags)},
@@ -126,8 +128,10 @@ std::vector<Option> OptionsFor(EmulatorOptions& o) {
       {"--request-every", "N", "fault: a request frame (tag 14) after every N-th status frame", Into(f.requestEvery)},
       {"--debug-every", "N", "fault: a debug record on the bulk channel every N-th status frame", Into(f.debugEvery)},
       {"--stall-reading", "", "fault: leave the plugin's bytes unread", set(f.stallReading)},
+      {"--reset-after-identify", "", "fault: reset the command connection once identify is answered",
+       set(f.resetAfterIdentify)},
       {"--quiet", "", "do not log rejected frames", clear(o.logRejects)},
-      {"--verbose", "", "log every valid frame too", set(o.logFrames)},
+      {"--verbose", "", "log every valid frame too, with short payloads in hex", set(o.logFrames)},
       {"--help", "", "show this text", nullptr},
   };
 }
@@ -167,8 +171,10 @@ std::string UsageText() {
   std::ostringstream text;
   text << "veltra-emu: a substitute VELTRA controller on TCP ports 32000 (commands)\n"
           "and 32001 (bulk). It answers CMD_IDENTIFY, validates and records every\n"
-          "command frame, reports status frames while both channels are connected,\n"
-          "and misbehaves when told to. Numbers may be given in hex (0x...).\n\n"
+          "command frame, acts on configuration, outputs, positions, stops, the end\n"
+          "of a probe and buffer discards, reports status frames while both channels\n"
+          "are connected, and misbehaves when told to. Numbers may be given in hex\n"
+          "(0x...).\n\n"
           "usage: veltra-emu [options]\n\n";
   for (const Option& option : OptionsFor(scratch)) {
     std::string left = "  " + option.name + (option.value.empty() ? "" : " " + option.value);

@@ -209,6 +209,12 @@ void HostStandIn::StopPlugin() {
   if (exports_.StopPlug) exports_.StopPlug();
 }
 
+void HostStandIn::PressReset() {
+  std::byte* eStop = Block(host::Block::Engine) + host::EngineBlock::EStop.offset;
+  WriteAs<std::uint8_t>(eStop, ReadAs<std::uint8_t>(eStop) != 0 ? 0 : 1);
+  if (exports_.Reset) exports_.Reset();
+}
+
 void HostStandIn::RunFor(std::uint32_t milliseconds) {
   RunUntil([] { return false; }, milliseconds);
 }

@@ -63,6 +63,8 @@ class HostStandIn {
   void StartUpdates();
   void StopUpdates();
   void StopPlugin();
+  // The Reset button: it toggles the host's e-stop, then calls Reset.
+  void PressReset();
   // Dispatches messages (timers, sockets, the plugin's own) for that long.
   void RunFor(std::uint32_t milliseconds);
   // Runs the loop until the predicate holds or the time is up.

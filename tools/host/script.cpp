@@ -88,6 +88,10 @@ Script::Script(HostStandIn& host, std::ostream& out, std::string profilePath)
     }
     return true;
   });
+  AddCommand("reset", [this](const auto&, std::string&) {
+    host_.PressReset();
+    return true;
+  });
   AddCommand("call", [this](const auto& args, std::string& error) { return CallExport(args, error); });
   AddCommand("get", [this](const auto& args, std::string& error) {
     double value = 0;

@@ -3,6 +3,8 @@
 //   start [profile]            the start-up order (Set*, InitControl, SetProName, PostInitControl)
 //   updates on|off             call Update every 50 ms from the loop (on after start)
 //   stop                       StopPlug
+//   reset                      the host's Reset button: out of e-stop when in it, into it
+//                              otherwise, then the plugin's Reset
 //   call <Export> [args...]    any of the 21 exports, with numeric (or text) arguments
 //   get <Block.Field[i][j]>    print a host field
 //   set <Block.Field[i][j]> v  write a host field
