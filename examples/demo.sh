@@ -8,37 +8,16 @@ set -euo pipefail
 build=${1:-build}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
-emu_pid=""
 cleanup() {
-  if [ -n "$emu_pid" ]; then kill "$emu_pid" 2>/dev/null || true; fi
+  stop_controller
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-# The controller, on the first free address of 127.0.0.2-254 from a random
-# start (a second demo or a hand-run controller may hold one already). It
-# logs every frame it receives and stops itself when the plugin falls silent
-# for 1.5 s.
-start_controller() {
-  local first=$((RANDOM % 253 + 2)) n
-  for ((i = 0; i < 253; i++)); do
-    n=$(((first - 2 + i) % 253 + 2))
-    address=127.0.0.$n
-    "$build/tools/emulator/veltra-emu" --address "$address" --verbose --watchdog 1500 --steps 1000,-2000,0,0,0,0 \
-      >"$work/emu.out" 2>"$work/emu.log" &
-    emu_pid=$!
-    for _ in $(seq 50); do
-      grep -q listening "$work/emu.out" 2>/dev/null && return 0
-      kill -0 "$emu_pid" 2>/dev/null || break
-      sleep 0.02
-    done
-    wait "$emu_pid" 2>/dev/null || true
-    emu_pid=""
-  done
-  echo "demo: no loopback address to listen on" >&2
-  return 1
-}
-start_controller
+. "$here/../tools/emulator/start-on-loopback.sh"
+# It logs every frame it receives and stops itself when the plugin falls
+# silent for 1.5 s.
+start_controller "$build/tools/emulator/veltra-emu" "$work" --verbose --watchdog 1500 --steps 1000,-2000,0,0,0,0
 echo "controller listening on $address"
 
 cat >"$work/profile.xml" <<PROFILE
@@ -53,25 +32,9 @@ PROFILE
 "$build/tools/host/veltra-host" --plugin "$build/src/libveltra_drv.so" \
   --profile "$work/profile.xml" --script "$here/demo.script"
 
-kill "$emu_pid"
-wait "$emu_pid" || true
-emu_pid=""
+stop_controller
 
-echo "the controller received:"
-grep -o 'CMD_[A-Z_]*' "$work/emu.log" | sort | uniq -c | sed 's/^/  /'
-frames=$(grep '^veltra-emu: CMD_' "$work/emu.log")
-last_two=$(tail -n 2 <<<"$frames")
-echo "the last two frames:"
-sed 's/^/  /' <<<"$last_two"
-check() {
-  if ! grep -q "$1" <<<"$2"; then
-    echo "demo: FAILED, the controller never received $3" >&2
-    exit 1
-  fi
-}
-check "CMD_CONFIGURE, 533 payload bytes" "$frames" "the configuration"
-check "CMD_KEEPALIVE" "$frames" "a keep-alive"
-check "^veltra-emu: CMD_SET_OUTPUTS, 6 payload bytes: 04 00 00 00 00 00$" "$(head -n 1 <<<"$last_two")" \
-  "the final outputs (output pin 3 on, no control flags) before the shutdown"
-check "^veltra-emu: CMD_STOP, 1 payload bytes: 03$" "$(tail -n 1 <<<"$last_two")" "the shutdown stop last"
+grep -q CMD_KEEPALIVE "$work/emu.log" || { echo "demo: FAILED, no keep-alive reached the controller" >&2; exit 1; }
+# Output pin 3 on, no control flags.
+check_controller_log "$work" "04 00 00 00 00 00" || { echo "demo: FAILED" >&2; exit 1; }
 echo "demo: OK"
