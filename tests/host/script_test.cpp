@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "platform/clock.h"
+#include "platform/keyboard.h"
 #include "plugin/host_blocks.h"
 #include "plugin_fixture.h"
 #include "script.h"
@@ -33,6 +34,17 @@ TEST_F(HostScript, ReadsAndWritesFieldsDrosAndLedsByName) {
             "Planner.MaxPulseRate[6] = 5000000\n"
             "DRO 1501 = 120.5\n"
             "LED 106 = 1\n");
+}
+
+TEST_F(HostScript, SetsTheKeyboardStateThePluginReads) {
+  ASSERT_TRUE(Run({"key numlock 1", "key numpad9 1"})) << error;
+  EXPECT_TRUE(platform::NumLockOn());
+  EXPECT_TRUE(platform::KeyHeld(platform::Key::Numpad9));
+  EXPECT_FALSE(platform::KeyHeld(platform::Key::Numpad3));
+  ASSERT_TRUE(Run({"key numlock 0", "key numpad9 0"})) << error;
+  EXPECT_FALSE(platform::NumLockOn());
+  EXPECT_FALSE(Run({"key capslock 1"}));
+  EXPECT_EQ(error, "line 1: usage: key numlock|numpad9|numpad3 0|1");
 }
 
 TEST_F(HostScript, MistakesStopTheScriptNamingTheLine) {

@@ -14,6 +14,8 @@
 #include <iostream>
 #include <ostream>
 
+#include "platform/keyboard.h"
+
 namespace veltra::hoststub {
 namespace {
 
@@ -147,6 +149,20 @@ Script::Script(HostStandIn& host, std::ostream& out, std::string profilePath)
       host_.SetLedValue(static_cast<std::int32_t>(code), state != 0);
     } else {
       out_ << "LED " << code << " = " << (host_.Led(static_cast<std::int32_t>(code)) ? 1 : 0) << "\n";
+    }
+    return true;
+  });
+  AddCommand("key", [](const auto& args, std::string& error) {
+    std::int64_t state = 0;
+    if (args.size() != 3 || !ParseInt(args[2], state) ||
+        (args[1] != "numlock" && args[1] != "numpad9" && args[1] != "numpad3")) {
+      error = "usage: key numlock|numpad9|numpad3 0|1";
+      return false;
+    }
+    if (args[1] == "numlock") {
+      platform::SetNumLock(state != 0);
+    } else {
+      platform::SetKeyHeld(args[1] == "numpad9" ? platform::Key::Numpad9 : platform::Key::Numpad3, state != 0);
     }
     return true;
   });

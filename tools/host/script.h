@@ -10,6 +10,7 @@
 //   set <Block.Field[i][j]> v  write a host field
 //   dro <code> [value]         print or write a DRO
 //   led <code> [0|1]           print or write an LED
+//   key numlock|numpad9|numpad3 0|1   the Num Lock toggle, or a numeric-keypad key held
 //   menu <id|"text">           choose a menu entry, as a click would
 //   menus                      print the menu bar
 //   answer ok|yes|no           the answer to the next message box
