@@ -47,8 +47,8 @@ MpgConfig BuildMpgConfig() {
   if (ui::TheConfigDialog().general.MPGfeedlimit != 0) {
     config.FeedLimit = TruncateSaturating<std::int32_t>(PlannerBlock::MpgFeedRate.Get() / kSecondsPerMinute);
   }
-  const bool mpgJog = PlannerBlock::JogMode.Get() == kJogModeMpg && uploaded.HwMpgActive &&
-                      plugin::Updates().ShuttleMode == 0;
+  const bool mpgJog =
+      PlannerBlock::JogMode.Get() == kJogModeMpg && uploaded.HwMpgActive && plugin::Updates().ShuttleMode == 0;
   config.Mode = mpgJog ? 1 : 0;
   return config;
 }
@@ -58,7 +58,9 @@ JoystickConfig BuildJoystickConfig() {
   JoystickConfig config;
   for (int j = 0; j < kJoystickAxes; ++j) {
     const settings::JoystickAxis& axis = joystick.axes[j];
-    if (joystick.JoyEna != 0 && axis.Ena != 0) config.EnabledAxes = static_cast<std::uint8_t>(config.EnabledAxes | (1u << j));
+    if (joystick.JoyEna != 0 && axis.Ena != 0) {
+      config.EnabledAxes = static_cast<std::uint8_t>(config.EnabledAxes | (1u << j));
+    }
     config.AnalogInput[j] = static_cast<std::uint8_t>(axis.Analog);
     config.Neutral[j] = Millivolts(axis.Neutral);
     config.DeadZone[j] = Millivolts(axis.Dead);

@@ -24,8 +24,8 @@ constexpr int kUserVariablePwm1 = 1600;
 constexpr int kUserVariablePwm2 = 1601;
 
 constexpr double kSmallestCountsPerUnit = 0.00001;
-constexpr double kFullScale = 65535.0;               // a source's value spans 0..65535
-constexpr double kCountsPerMillivolt = 13.107;      // 65535 counts per 5000 mV
+constexpr double kFullScale = 65535.0;          // a source's value spans 0..65535
+constexpr double kCountsPerMillivolt = 13.107;  // 65535 counts per 5000 mV
 constexpr double kMillivoltsFullScale = 5000.0;
 constexpr std::int32_t kTypePercentage = 1;  // else a 16-bit value
 constexpr double kOverrideMin = 0.0, kOverrideMax = 250.0;
@@ -40,9 +40,7 @@ bool Online() { return link::Link().ControllerOnline; }
 bool UserVariableExists(std::int32_t id) { return SetupBlock::UserVariable.Contains(id); }
 bool SpecialDroExists(std::int32_t id) { return id >= 0 && id <= kHighestSpecialDro; }
 
-double LimitOfType(const SpecialFunctionRecord& source) {
-  return source.Type == kTypePercentage ? 100.0 : kFullScale;
-}
+double LimitOfType(const SpecialFunctionRecord& source) { return source.Type == kTypePercentage ? 100.0 : kFullScale; }
 
 void SetUserValue(const SpecialFunctionRecord& source, double value) {
   if (source.Fun == special_function::kUserVariable && UserVariableExists(source.VarID)) {

@@ -43,11 +43,11 @@ constexpr double kCoefficientScale = 32768.0;
 
 // The host's input signals behind bits 0..24 of the input overrides.
 constexpr std::array<int, input_override::kEmulatedInputCount> kEmulatedInputSignals{
-    2, 5, 8, 11, 14, 17,  // HomeX..HomeC
-    1, 4, 7, 10, 13, 16,  // LimitX-..LimitC-
-    0, 3, 6, 9, 12, 15,   // LimitX+..LimitC+
-    22, 23, 44, 25,       // Probe, Index, Timing, ESTOP
-    26, 27, 28};          // THC on, THC up, THC down
+    2,  5,  8,  11, 14, 17,  // HomeX..HomeC
+    1,  4,  7,  10, 13, 16,  // LimitX-..LimitC-
+    0,  3,  6,  9,  12, 15,  // LimitX+..LimitC+
+    22, 23, 44, 25,          // Probe, Index, Timing, ESTOP
+    26, 27, 28};             // THC on, THC up, THC down
 
 // PID presets 0..4: factors of the voltage-scaled base constants.
 constexpr std::array<double, 5> kPidPresetFactors{1.0 / 3.0, 0.5, 1.0, 2.0, 3.0};

@@ -53,7 +53,7 @@ struct ThcParameters {
   std::uint8_t AnalogInput = 0;
   std::uint16_t Nominal = 0;
   std::uint16_t Hysteresis = 0;
-  std::uint16_t FullScale = 0;  // V of torch voltage at 5 V on the input
+  std::uint16_t FullScale = 0;         // V of torch voltage at 5 V on the input
   std::uint16_t ArcDetectVoltage = 0;  // V; 0: no arc detection
   std::uint16_t ArcDetectTime = 0;     // ms
   std::uint16_t SampleDelta = 0;

@@ -23,11 +23,11 @@ namespace veltra::emu {
 struct TorchState {
   std::optional<cycle::ThcParameters> parameters;  // the last CMD_SET_THC
   std::optional<cycle::ThcPidConstants> pid;       // the last CMD_SET_THC_PID
-  bool fired = false;    // the torch was started and not stopped
-  bool arcOn = false;    // an arc burns
-  bool arcOk = false;    // the pierce is through: arc OK, regulator running
-  double volts = 0.0;    // the arc voltage
-  double offset = 0.0;   // Z correction, steps
+  bool fired = false;                              // the torch was started and not stopped
+  bool arcOn = false;                              // an arc burns
+  bool arcOk = false;                              // the pierce is through: arc OK, regulator running
+  double volts = 0.0;                              // the arc voltage
+  double offset = 0.0;                             // Z correction, steps
   double sampledVolts = 0.0;
 };
 
