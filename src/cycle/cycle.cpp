@@ -3,7 +3,10 @@
 #include <cstdio>
 
 #include "cycle/motion.h"
+#include "cycle/mpg.h"
+#include "cycle/special_inputs.h"
 #include "cycle/status_rules.h"
+#include "cycle/thc.h"
 #include "link/command_table.h"
 #include "link/commands.h"
 #include "link/controller_socket.h"
@@ -302,7 +305,7 @@ bool RunFrameSteps(const StatusRecord& record) {
   FeedStatusWindow();
   FeedThcOptionsPage(record);
   KeepAnalogInputs(record);
-  // [torch height control: the voltage step]
+  RunVoltageStep(record);
   MirrorThcSignals(record);
   MirrorControllerLed(record);
   if (record.Mode == kModeEStop) {
@@ -323,8 +326,8 @@ bool RunFrameSteps(const StatusRecord& record) {
   MirrorMotionIdle(record);
   MirrorJogState(record);
   StopControllerInHostEStop(record);
-  // [special inputs: the analog step]
-  // [special inputs: the encoder step]
+  RunAnalogFunctions(record);
+  RunEncoderFunctions(record);
   NoteRigidTapEnd(record);
   return true;
 }
@@ -451,27 +454,26 @@ void RunCycle() {
   const BusyGuard busy(cycle.CycleBusy);
 
   // The steps of a tick, in order. A line in brackets holds the place of a
-  // step of motion streaming, the torch height control or the special
-  // inputs, which join the cycle there.
+  // step of motion streaming, which joins the cycle there.
   const DrainEnd drain = DrainFrames();
   // A controller in emergency stop gets neither tapping nor motion this tick.
   if (drain != DrainEnd::ControllerEStop) {
     // [motion streaming: the rigid tapping step, online or not]
     if (!WatchLink()) return;
-    // [torch height control: the arc wait release, out of e-stop only]
+    ReleaseArcWait();
     // [motion streaming: the streaming step, out of e-stop and once no probe hit delay runs]
   }
   // [motion streaming: the threading start]
   KeepHostIdleWhileThreading();
   MirrorThcOffset();
   SendOutputs();
-  // [torch height control: the input overrides, online only]
-  // [special inputs: the MPG configuration]
-  // [special inputs: the extended PWM duties, online only]
-  // [torch height control: the THC parameters]
-  // [special inputs: the joystick configuration]
-  // [torch height control: the consumables count]
-  // [torch height control: the PID constants]
+  SendInputOverrides();
+  SendMpgConfig();
+  SendPwmDuties();
+  SendThcParameters();
+  SendJoystickConfig();
+  CountConsumables();
+  SendPidConstants();
   SendKeepAlive();
 }
 

@@ -13,6 +13,7 @@ namespace veltra::cycle {
 inline constexpr int kInputSignalCount = 53;
 inline constexpr int kInputProbe = 22;
 inline constexpr int kInputLimitOverride = 24;
+inline constexpr int kInputThcOn = 26;
 inline constexpr int kInputThcUp = 27;
 inline constexpr int kInputThcDown = 28;
 inline constexpr int kHighestInputPin = 32;

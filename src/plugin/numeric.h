@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <concepts>
+#include <cstdint>
 #include <limits>
 
 namespace veltra {
@@ -29,6 +30,15 @@ constexpr float NarrowToFloat(double value) {
   if (value > kMax && value != std::numeric_limits<double>::infinity()) return std::numeric_limits<float>::max();
   if (value < -kMax && value != -std::numeric_limits<double>::infinity()) return -std::numeric_limits<float>::max();
   return static_cast<float>(value);
+}
+
+// Differences and sums of free-running 32-bit counters wrap, as the
+// counters do.
+constexpr std::int32_t WrappingDifference(std::int32_t a, std::int32_t b) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
+}
+constexpr std::int32_t WrappingSum(std::int32_t a, std::int32_t b) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
 }
 
 }  // namespace veltra

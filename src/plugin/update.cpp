@@ -6,6 +6,7 @@
 
 #include "config/config_record.h"
 #include "cycle/cycle.h"
+#include "cycle/special_inputs.h"
 #include "cycle/status_rules.h"
 #include "cycle/thc.h"
 #include "link/command_table.h"
@@ -16,6 +17,7 @@
 #include "plugin/host_blocks.h"
 #include "plugin/host_callbacks.h"
 #include "plugin/lifecycle.h"
+#include "plugin/numeric.h"
 #include "plugin/plugin_state.h"
 #include "settings/process_settings.h"
 #include "ui/config_dialog.h"
@@ -50,18 +52,8 @@ constexpr double kOverrideMin = 0.0, kOverrideMax = 250.0;
 constexpr double kNominalVoltageMin = 50.0, kNominalVoltageMax = 300.0;
 constexpr double kVoltageOverrideMin = 80.0, kVoltageOverrideMax = 120.0;
 constexpr double kVoltsPerWheelUnit = 0.1;
-// A wheel scale this close to 0 counts as one count per unit.
-constexpr double kSmallestWheelScale = 0.00001;
 
 constexpr std::size_t kDebugPeekBytes = 16000;
-
-// Differences of free-running counters wrap, as the counters do.
-std::int32_t WrappingDifference(std::int32_t a, std::int32_t b) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
-}
-std::int32_t WrappingSum(std::int32_t a, std::int32_t b) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
-}
 
 // OEM numbers come from the profile; one that names no host record reads as
 // inactive and drives nothing.
@@ -135,8 +127,7 @@ void AdjustDro(std::int32_t dro, double change, double low, double high) {
 }
 
 void TurnWheel(std::int32_t selection, std::int32_t counts) {
-  double scale = PlannerBlock::EncoderScale.Get(kMpg1);
-  if (std::abs(scale) < kSmallestWheelScale) scale = 1.0;
+  const double scale = cycle::UsableCountsPerUnit(PlannerBlock::EncoderScale.Get(kMpg1));
   switch (selection) {
     case pendant_selection::kFeedOverride:
       AdjustDro(kDroFeedOverride, counts / scale, kOverrideMin, kOverrideMax);

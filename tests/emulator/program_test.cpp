@@ -40,6 +40,8 @@ TEST(CommandLine, SetsTheOptionsTheStatusFieldsAndTheFaults) {
                               "1,2,3,65535",
                               "--spindle-rate",
                               "2.5",
+                              "--turn",
+                              "0,0,0,0,40,0,-7",
                               "--short-identify",
                               "--close-after",
                               "3",
@@ -55,6 +57,7 @@ TEST(CommandLine, SetsTheOptionsTheStatusFieldsAndTheFaults) {
   EXPECT_EQ(options.status.StepPositions, (std::array<std::int32_t, 6>{1, -2, 3, -4, 5, -6}));
   EXPECT_EQ(options.status.AnalogInputs, (std::array<std::uint16_t, 4>{1, 2, 3, 65535}));
   EXPECT_EQ(options.status.SpindleRate, 2.5f);
+  EXPECT_EQ(options.counterRates, (CounterRates{0, 0, 0, 0, 40, 0, -7}));
   EXPECT_TRUE(options.faults.shortIdentify);
   EXPECT_EQ(options.faults.closeAfterFrames, 3);
   EXPECT_FALSE(options.logRejects);

@@ -15,6 +15,8 @@
 #include <cstring>
 #include <string>
 
+#include "plugin/numeric.h"
+
 namespace veltra::emu {
 namespace {
 
@@ -81,7 +83,9 @@ struct Emulator::Connection {
 // Everything below the mutex is shared between the serving thread and the
 // callers; the descriptors are touched by the serving thread only.
 struct Emulator::Shared {
-  explicit Shared(EmulatorOptions given) : options(std::move(given)), machine(options.status) {}
+  explicit Shared(EmulatorOptions given) : options(std::move(given)), machine(options.status) {
+    machine.Panel().SetCounterRates(options.counterRates);
+  }
 
   mutable std::mutex mutex;
   EmulatorOptions options;
@@ -450,6 +454,23 @@ std::uint16_t Emulator::ControlFlags() const {
 bool Emulator::ShutDown() const {
   std::lock_guard lock(shared_->mutex);
   return shared_->machine.ShutDown();
+}
+
+TorchState Emulator::Torch() const {
+  std::lock_guard lock(shared_->mutex);
+  return shared_->machine.Torch().State();
+}
+
+PanelSettings Emulator::Panel() const {
+  std::lock_guard lock(shared_->mutex);
+  return shared_->machine.Panel().Settings();
+}
+
+void Emulator::TurnCounter(int counter, std::int32_t counts) {
+  if (counter < 0 || counter >= cycle::kStatusEncoderCount) return;
+  std::lock_guard lock(shared_->mutex);
+  std::int32_t& count = shared_->machine.Status().EncoderCounts[counter];
+  count = WrappingSum(count, counts);
 }
 
 void Emulator::UpdateFaults(const std::function<void(Faults&)>& change) {

@@ -53,6 +53,7 @@ struct EmulatorOptions {
   // with fault COMMERR; 0 switches the watchdog off.
   std::uint32_t commandTimeoutMs = 0;
   cycle::StatusRecord status;  // what the status frames report until changed
+  CounterRates counterRates{};  // the counters turn at these counts per second
   Faults faults;
   bool logRejects = false;  // to standard error; they are always counted and kept
   bool logFrames = false;   // every valid frame, too, with a short payload in hex
@@ -84,6 +85,11 @@ class Emulator {
   std::uint16_t ControlFlags() const;
   // A CMD_STOP with mode 3 arrived since the last configuration.
   bool ShutDown() const;
+  // The plasma torch, and the panel's configurations as last received.
+  TorchState Torch() const;
+  PanelSettings Panel() const;
+  // Turns counter k (Encoder1..4, Mpg1..3) by that many counts.
+  void TurnCounter(int counter, std::int32_t counts);
   void UpdateFaults(const std::function<void(Faults&)>& change);
   void SetIdentity(std::uint8_t bootloaderByte, const std::string& firmwareVersion);
 

@@ -32,10 +32,14 @@ cycle::StatusRecord SimulatedMachine::Report(Clock::time_point now) {
     RestartReceivedCount();
   }
   lastReportedSequence_ = status_.Sequence;
+  panel_.Report(now, status_);
+  torch_.Report(now, (controlFlags_ & cycle::control_flag::kPlasmaMode) != 0, ZStepsPerUnit(), status_);
   return status_;
 }
 
 void SimulatedMachine::Execute(const ReceivedCommand& command) {
+  panel_.Execute(command);
+  torch_.Execute(command);
   switch (command.code) {
     case link::CMD_CONFIGURE:
       Configure(command);
@@ -62,7 +66,12 @@ void SimulatedMachine::Execute(const ReceivedCommand& command) {
   }
 }
 
+double SimulatedMachine::ZStepsPerUnit() const {
+  return configuration_ ? configuration_->Get(config::AxisConfig::StepsPerUnit, 2) : 0.0;
+}
+
 void SimulatedMachine::EnterEStop(std::uint8_t fault) {
+  torch_.Extinguish();
   status_.Mode = cycle::kModeEStop;
   status_.Sequence = cycle::kSequenceNone;
   status_.Fault = fault;

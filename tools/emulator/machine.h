@@ -3,8 +3,10 @@
 // acts on the commands that set its state: configuration, outputs,
 // positions, stops, the end of a probe and the discarding of its buffer. It
 // goes into emergency stop when told to, when its e-stop input is active and
-// when the command channel falls silent. Motion, jog, home, probe and torch
-// height control come as later versions act on the other commands.
+// when the command channel falls silent. Motion, jog, home and probe come as
+// later versions act on the other commands. The plasma torch and the
+// operator panel are models of their own (torch.h, panel.h) that see every
+// command and show themselves in every report.
 #pragma once
 
 #include <chrono>
@@ -14,6 +16,8 @@
 #include "config/config_record.h"
 #include "cycle/status_record.h"
 #include "frame_parser.h"
+#include "panel.h"
+#include "torch.h"
 
 namespace veltra::emu {
 
@@ -47,6 +51,9 @@ class SimulatedMachine {
   const std::optional<config::ConfigRecord>& Configuration() const { return configuration_; }
   std::uint16_t ControlFlags() const { return controlFlags_; }
   bool ShutDown() const { return shutDown_; }
+  PanelInputs& Panel() { return panel_; }
+  const PanelInputs& Panel() const { return panel_; }
+  const PlasmaTorch& Torch() const { return torch_; }
 
  private:
   void Configure(const ReceivedCommand& command);
@@ -54,6 +61,7 @@ class SimulatedMachine {
   void SetPositions(const ReceivedCommand& command);
   void StopCommanded(const ReceivedCommand& command);
   void EndProbe();
+  double ZStepsPerUnit() const;
   // The count of motion records received restarts wherever the plugin
   // restarts its count of records sent.
   void RestartReceivedCount() { status_.ReceivedRecords = 0; }
@@ -65,6 +73,8 @@ class SimulatedMachine {
   std::uint16_t controlFlags_ = 0;
   bool shutDown_ = false;
   bool eStopInput_ = false;
+  PanelInputs panel_;
+  PlasmaTorch torch_;
 };
 
 }  // namespace veltra::emu

@@ -116,6 +116,8 @@ std::vector<Option> OptionsFor(EmulatorOptions& o) {
       {"--buffer-fill", "N", "status: buffer fill in percent", Into(s.BufferFill)},
       {"--thc-offset", "N", "status: THC correction in Z steps", Into(s.ThcOffset)},
       {"--received", "N", "status: motion records received", Into(s.ReceivedRecords)},
+      {"--turn", "E1,..,E4,M1,M2,M3", "panel: the seven counters turn at these counts per second",
+       IntoAll(o.counterRates)},
       {"--refuse", "", "fault: listen on nothing, so connects are refused", set(f.refuseConnections)},
       {"--silent-identify", "", "fault: accept connections, never answer identify", set(f.silentIdentify)},
       {"--short-identify", "", "fault: answer identify with 5 bytes only", set(f.shortIdentify)},
@@ -173,8 +175,9 @@ std::string UsageText() {
           "and 32001 (bulk). It answers CMD_IDENTIFY, validates and records every\n"
           "command frame, acts on configuration, outputs, positions, stops, the end\n"
           "of a probe and buffer discards, reports status frames while both channels\n"
-          "are connected, and misbehaves when told to. Numbers may be given in hex\n"
-          "(0x...).\n\n"
+          "are connected, and misbehaves when told to. In plasma mode a spindle start\n"
+          "fires a simulated torch: its arc voltage reaches the THC analog input and\n"
+          "the THC correction moves Z. Numbers may be given in hex (0x...).\n\n"
           "usage: veltra-emu [options]\n\n";
   for (const Option& option : OptionsFor(scratch)) {
     std::string left = "  " + option.name + (option.value.empty() ? "" : " " + option.value);

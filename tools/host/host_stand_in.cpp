@@ -97,6 +97,8 @@ HostStandIn::HostStandIn() {
   WriteAs<std::uint32_t>(status + host::kStatusTextCapacityOffset, kStatusTextCapacity);
   WriteAs<std::uint32_t>(Block(host::Block::Planner) + host::PlannerBlock::StatusMessage.offset,
                          statusRecordOffset_);
+  // The host's own start value of the jog step, in units.
+  WriteAs<double>(Block(host::Block::Planner) + host::PlannerBlock::JogIncrement.offset, 0.001);
   BuildMainWindow();
   WriteAs<std::uintptr_t>(Block(host::Block::View) + host::ViewBlock::MainFrame.offset,
                           reinterpret_cast<std::uintptr_t>(&mainWindow_));
