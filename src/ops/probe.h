@@ -3,12 +3,42 @@
 // frames.
 #pragma once
 
+#include <array>
+
 namespace veltra::ops {
 
-// The plugin's own source of straight moves, streamed like host motion.
+using AxisVector = std::array<double, 6>;
+
+// The plugin's own source of straight moves, streamed like host motion: one
+// trapezoidal move along a line, sampled every millisecond.
 struct StraightMovePlanner {
+  // Inputs of the planning, host units, machine coordinates.
+  AxisVector start{};
+  AxisVector end{};
+  double feed = 0.0;  // units per second
+  AxisVector maxVelocity{};
+  AxisVector acceleration{};
+  AxisVector scale{};  // steps per unit
+  // Results.
+  AxisVector r{};                   // velocity vector, units per second
+  AxisVector accelerationVector{};  // units per second squared
+  double ta = 0.0;                  // acceleration time, s (deceleration as long)
+  double tc = 0.0;                  // cruise time, s
+  double tt = 0.0;                  // total time, s
+  double a = 0.0;                   // path acceleration
+  double v = 0.0;                   // path velocity
+  double sa = 0.0;                  // acceleration distance
+  double st = 0.0;                  // total distance
+  double t = 0.0;                   // elapsed time, s
+
   bool PlannerActive = false;   // a planned move is being streamed
   bool PlannerStopped = false;  // the move was ended
+
+  // Plans the move from start to end at the feed, within the host's limits
+  // of axes 0..3, and starts it.
+  void Plan(const AxisVector& from, const AxisVector& to, double pathFeed);
+  // The next millisecond of the move in steps; false at its end.
+  bool NextSample(AxisVector& steps);
 };
 
 StraightMovePlanner& ThePlanner();
