@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <sstream>
 
 #include "platform/clock.h"
@@ -60,11 +61,28 @@ TEST_F(HostScript, MistakesStopTheScriptNamingTheLine) {
       {{"call Frob"}, "line 1: no export 'Frob' to call (the Set* exports are called by start)"},
       {{"call Home"}, "line 1: Home takes 1 argument(s)"},
       {{"menu \"No Such Entry\""}, "line 1: no menu entry \"No Such Entry\""},
+      {{"run"}, "line 1: usage: run <file> [progress]"},
+      {{"run /nonexistent/a.ngc"}, "line 1: cannot open the program /nonexistent/a.ngc"},
+      {{"jog W + 100"}, "line 1: usage: jog <axis> <+|-> <ms> [speed]"},
+      {{"jog X up 100"}, "line 1: usage: jog <axis> <+|-> <ms> [speed]"},
+      {{"home"}, "line 1: usage: home <axis...>"},
+      {{"home X 7"}, "line 1: not an axis: 7"},
+      {{"probe 0 0 -5"}, "line 1: usage: probe <x> <y> <z> <a> [feed]"},
+      {{"probe 0 0 -5 0"},
+       "line 1: no probe feed: give one (units per minute) or set Planner.FeedRate and Planner.FeedPercent"},
   };
   for (const auto& c : cases) {
     EXPECT_FALSE(Run(c.lines));
     EXPECT_EQ(error, c.error);
   }
+}
+
+TEST_F(HostScript, AProgramWithAMistakeStopsNamingTheFileAndItsLine) {
+  const std::string program = ProfilePath() + ".ngc";
+  std::ofstream(program) << "G21 G90\nG1 X1 Q2 F100\n";
+  EXPECT_FALSE(Run({"set Planner.AxisStepsPerUnit[0] 1000", "run " + program}));
+  EXPECT_EQ(error, "line 2: " + program + ", line 2: unknown word 'Q2'");
+  EXPECT_EQ(EngineBlock::TrajectoryHead.Get(), 0);
 }
 
 TEST_F(HostScript, WaitForGivesUpAfterItsBound) {

@@ -97,8 +97,10 @@ HostStandIn::HostStandIn() {
   WriteAs<std::uint32_t>(status + host::kStatusTextCapacityOffset, kStatusTextCapacity);
   WriteAs<std::uint32_t>(Block(host::Block::Planner) + host::PlannerBlock::StatusMessage.offset,
                          statusRecordOffset_);
-  // The host's own start value of the jog step, in units.
-  WriteAs<double>(Block(host::Block::Planner) + host::PlannerBlock::JogIncrement.offset, 0.001);
+  // The host's own start values of the jog step, in units, and of the feed
+  // override.
+  Write(host::PlannerBlock::JogIncrement, 0.001);
+  Write(host::PlannerBlock::FeedPercent, 100.0);
   BuildMainWindow();
   WriteAs<std::uintptr_t>(Block(host::Block::View) + host::ViewBlock::MainFrame.offset,
                           reinterpret_cast<std::uintptr_t>(&mainWindow_));
@@ -196,6 +198,7 @@ void HostStandIn::StartPlugin(const std::string& profilePath) {
 void HostStandIn::StartUpdates() {
   if (updateTimer_ != 0) return;
   updateTimer_ = platform::StartThreadTimer(kUpdatePeriodMs, [this](platform::TimerId) {
+    RefreshWorkPositions();
     if (exports_.Update) exports_.Update();
   });
 }
@@ -215,6 +218,15 @@ void HostStandIn::PressReset() {
   std::byte* eStop = Block(host::Block::Engine) + host::EngineBlock::EStop.offset;
   WriteAs<std::uint8_t>(eStop, ReadAs<std::uint8_t>(eStop) != 0 ? 0 : 1);
   if (exports_.Reset) exports_.Reset();
+}
+
+void HostStandIn::RefreshWorkPositions() {
+  for (std::uint32_t a = 0; a < 6; ++a) {
+    const double stepsPerUnit = Read(host::PlannerBlock::AxisStepsPerUnit, a);
+    if (stepsPerUnit <= 0.0) continue;
+    Write(host::EngineBlock::AxisWorkPosition, a,
+          Read(host::EngineBlock::AxisPosition, a) / stepsPerUnit - Read(host::SetupBlock::AxisWorkOffset, a));
+  }
 }
 
 void HostStandIn::RunFor(std::uint32_t milliseconds) {

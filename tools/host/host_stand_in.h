@@ -14,11 +14,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "plugin_exports.h"
@@ -65,6 +67,9 @@ class HostStandIn {
   void StopPlugin();
   // The Reset button: it toggles the host's e-stop, then calls Reset.
   void PressReset();
+  // The host's work coordinates of the axes from their step positions, as
+  // the host keeps them up to date (the probe starts from them).
+  void RefreshWorkPositions();
   // Dispatches messages (timers, sockets, the plugin's own) for that long.
   void RunFor(std::uint32_t milliseconds);
   // Runs the loop until the predicate holds or the time is up.
@@ -75,6 +80,29 @@ class HostStandIn {
   // Raw access by field, element and inner index, as numbers.
   bool GetField(const host::FieldDescriptor& field, std::uint32_t index, std::uint32_t inner, double& value) const;
   bool SetField(const host::FieldDescriptor& field, std::uint32_t index, std::uint32_t inner, double value);
+
+  // A field of the stand-in's own blocks by its typed declaration; an
+  // element outside the field reads as 0 and is not written.
+  template <typename T>
+  T Read(const host::Field<T>& field, std::uint32_t i = 0, std::uint32_t j = 0) const {
+    T value{};
+    if (field.Contains(i, j)) {
+      std::memcpy(&value, blocks_[static_cast<int>(field.block)].data() + field.OffsetOf(i, j), sizeof value);
+    }
+    return value;
+  }
+  template <typename T>
+  void Write(const host::Field<T>& field, std::uint32_t i, std::uint32_t j, std::type_identity_t<T> value) {
+    if (field.Contains(i, j)) std::memcpy(Block(field.block) + field.OffsetOf(i, j), &value, sizeof value);
+  }
+  template <typename T>
+  void Write(const host::Field<T>& field, std::uint32_t i, std::type_identity_t<T> value) {
+    Write(field, i, 0, value);
+  }
+  template <typename T>
+  void Write(const host::Field<T>& field, std::type_identity_t<T> value) {
+    Write(field, 0, 0, value);
+  }
 
   std::string StatusLine() const;
   std::uint32_t StatusSerial() const;

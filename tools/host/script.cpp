@@ -267,6 +267,7 @@ Script::Script(HostStandIn& host, std::ostream& out, std::string profilePath)
     out_ << "\n";
     return true;
   });
+  AddMotionCommands();
 }
 
 Script::~Script() { platform::SetMessageBoxResponder(nullptr); }

@@ -17,9 +17,19 @@
 //   wait <ms>                  run the message loop that long
 //   waitfor <field> <v> [ms]   run the loop until the field has the value (default 5000 ms)
 //   expect <what> <value>      fail unless a field, "dro N", "led N" or "status" has the value
+//   run <file> [progress]      plan a G-code program (gcode.h) and run it through the
+//                              trajectory ring, with a progress bar on request
+//   jog <axis> <+|-> <ms> [speed]   JogOn, that long, JogOff, until the axis rests
+//                              (speed in units per second; 0 or none: the jog percent)
+//   home <axis...>             Home each axis, until EngineBlock.Homing is 0
+//   probe <x> <y> <z> <a> [feed]    a straight probe to the work position (feed in units
+//                              per minute; none: the host's feed rate), until it ends;
+//                              fails when it finds no contact
 //   status                     print the status line
 //   buttons                    print the buttons pressed so far
 //   # ...                      a comment
+//
+// Axes are named X, Y, Z, A, B, C (or 0..5).
 //
 // Every message box the plugin shows is printed. An unknown command, a field
 // name that does not exist or a failed expectation stops the script with an
@@ -59,6 +69,12 @@ class Script {
                   std::uint32_t& inner, std::string& error) const;
   bool ReadValue(const std::vector<std::string>& what, double& value, std::string& text, std::string& error);
   bool CallExport(const std::vector<std::string>& args, std::string& error);
+  // run, jog, home and probe (script_motion.cpp).
+  void AddMotionCommands();
+  bool RunProgram(const std::string& path, bool progress, std::string& error);
+  // Runs the loop until done holds; false with the error on e-stop or time-out.
+  bool WaitForMotion(const std::function<bool()>& done, std::uint32_t timeoutMilliseconds, const std::string& what,
+                     std::string& error);
 
   HostStandIn& host_;
   std::ostream& out_;
