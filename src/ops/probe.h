@@ -35,8 +35,10 @@ struct StraightMovePlanner {
   bool PlannerStopped = false;  // the move was ended
 
   // Plans the move from start to end at the feed, within the host's limits
-  // of axes 0..3, and starts it.
-  void Plan(const AxisVector& from, const AxisVector& to, double pathFeed);
+  // of axes 0..3, and starts it; false, with nothing changed, for a move
+  // that cannot be made (no distance along X, Y, Z or A, no feed, a zero
+  // limit).
+  bool Plan(const AxisVector& from, const AxisVector& to, double pathFeed);
   // The next millisecond of the move in steps; false at its end.
   bool NextSample(AxisVector& steps);
 };
