@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "ops/events.h"
+#include "ops/jog.h"
 #include "ops/reset.h"
 #include "plugin/host_callbacks.h"
 #include "plugin/lifecycle.h"
@@ -27,9 +28,11 @@ VELTRA_EXPORT std::int32_t VELTRA_CDECL InitControl(void* engine, void* setup, v
   return plugin::InitControl(engine, setup, planner, view) ? 1 : 0;
 }
 
-VELTRA_EXPORT void VELTRA_CDECL JogOff(std::int16_t) {}
+VELTRA_EXPORT void VELTRA_CDECL JogOff(std::int16_t axis) { ops::JogOff(axis); }
 
-VELTRA_EXPORT void VELTRA_CDECL JogOn(std::int16_t, std::int16_t, double) {}
+VELTRA_EXPORT void VELTRA_CDECL JogOn(std::int16_t axis, std::int16_t direction, double speed) {
+  ops::JogOn(axis, direction, speed);
+}
 
 VELTRA_EXPORT void VELTRA_CDECL Notify(std::int32_t event) { ops::HandleNotify(event); }
 
