@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "ops/events.h"
+#include "ops/home.h"
 #include "ops/jog.h"
 #include "ops/reset.h"
 #include "plugin/host_callbacks.h"
@@ -22,7 +23,7 @@ VELTRA_EXPORT void VELTRA_CDECL Config() { plugin::RunConfigCommand(); }
 
 VELTRA_EXPORT void VELTRA_CDECL DoDwell(double time) { ops::DoDwell(time); }
 
-VELTRA_EXPORT void VELTRA_CDECL Home(std::int16_t) {}
+VELTRA_EXPORT void VELTRA_CDECL Home(std::int16_t axis) { ops::Home(axis); }
 
 VELTRA_EXPORT std::int32_t VELTRA_CDECL InitControl(void* engine, void* setup, void* planner, void* view) {
   return plugin::InitControl(engine, setup, planner, view) ? 1 : 0;
