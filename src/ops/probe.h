@@ -48,4 +48,12 @@ StraightMovePlanner& ThePlanner();
 // Ends the probe move at once: the planner stops and no axis probes.
 void StopProbeMove();
 
+// The host's straight probing move to the target it stored: planned here,
+// streamed by the cycle, stopped by the controller at contact.
+void Probe();
+
+// The position lies beyond a soft limit of an enabled axis among X, Y, Z
+// and A; a position on a limit is inside.
+bool OutsideSoftLimits(const AxisVector& position);
+
 }  // namespace veltra::ops

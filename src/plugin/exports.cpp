@@ -6,6 +6,7 @@
 #include "ops/events.h"
 #include "ops/home.h"
 #include "ops/jog.h"
+#include "ops/probe.h"
 #include "ops/reset.h"
 #include "plugin/host_callbacks.h"
 #include "plugin/lifecycle.h"
@@ -39,7 +40,7 @@ VELTRA_EXPORT void VELTRA_CDECL Notify(std::int32_t event) { ops::HandleNotify(e
 
 VELTRA_EXPORT void VELTRA_CDECL PostInitControl() { plugin::PostInitControl(); }
 
-VELTRA_EXPORT void VELTRA_CDECL Probe() {}
+VELTRA_EXPORT void VELTRA_CDECL Probe() { ops::Probe(); }
 
 VELTRA_EXPORT void VELTRA_CDECL Purge(std::int16_t) {}
 
