@@ -51,9 +51,7 @@ int QueuedEntries() {
 
 // Records sent that the controller has not counted yet; both counts are
 // 16-bit and wrap.
-int RecordsInFlight() {
-  return static_cast<std::uint16_t>(Motion().MotionSequence - Cycle().ControllerReceived);
-}
+int RecordsInFlight() { return static_cast<std::uint16_t>(Motion().MotionSequence - Cycle().ControllerReceived); }
 
 // Records the controller can still take; 0 or less when its buffer and the
 // wire are full.

@@ -74,8 +74,8 @@ ThreadingStart ThreadingFromHost() {
   start.ZStart = host::GetDro(kDroThreadZStart) * zSteps;
   start.XEnd = (SetupBlock::AxisWorkOffset.Get(kAxisX) + PlannerBlock::ThreadEnd.Get(kAxisX)) * xSteps;
   start.ZEnd = (SetupBlock::AxisWorkOffset.Get(kAxisZ) + PlannerBlock::ThreadEnd.Get(kAxisZ)) * zSteps;
-  start.Mode = ui::TheConfigDialog().syncedModes.ThrBlend != 0 ? threading_payload::kModeBlended
-                                                               : threading_payload::kModePlain;
+  start.Mode =
+      ui::TheConfigDialog().syncedModes.ThrBlend != 0 ? threading_payload::kModeBlended : threading_payload::kModePlain;
   start.Parameter = PlannerBlock::ThreadParameter.Get();
   return start;
 }

@@ -115,20 +115,19 @@ TEST_P(Window, TakesWhatTheBufferAndTheWireLeaveAtMostOneBatchOldestFirst) {
   EXPECT_EQ(PlannerBlock::MotionIdle.Get(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Window,
-    ::testing::Values(WindowCase{"RoomForFifty", 900, 50, 0, 0, 400, 50},
-                      WindowCase{"BufferAndWireFull", 950, 50, 0, 0, 400, 0},
-                      WindowCase{"EmptyControllerTakesOneBatch", 0, 0, 0, 0, 400, 150},
-                      // 3 - 65533 modulo 65536: six records on the wire.
-                      WindowCase{"InFlightAcrossTheWrap", 990, 3, 65533, 0, 400, 4},
-                      WindowCase{"WireFullAcrossTheWrap", 994, 3, 65533, 0, 400, 0},
-                      // Head 2, tail 4090: eight entries across the ring's end.
-                      WindowCase{"QueueAcrossTheRingEnd", 0, 0, 0, 4090, 8, 8},
-                      // More than a buffer can hold is taken as full, not as room.
-                      WindowCase{"ControllerReportsMoreThanItHolds", 1200, 0, 0, 0, 400, 0},
-                      WindowCase{"ControllerCountsMoreThanWasSent", 0, 5, 6, 0, 400, 0}),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, Window,
+                         ::testing::Values(WindowCase{"RoomForFifty", 900, 50, 0, 0, 400, 50},
+                                           WindowCase{"BufferAndWireFull", 950, 50, 0, 0, 400, 0},
+                                           WindowCase{"EmptyControllerTakesOneBatch", 0, 0, 0, 0, 400, 150},
+                                           // 3 - 65533 modulo 65536: six records on the wire.
+                                           WindowCase{"InFlightAcrossTheWrap", 990, 3, 65533, 0, 400, 4},
+                                           WindowCase{"WireFullAcrossTheWrap", 994, 3, 65533, 0, 400, 0},
+                                           // Head 2, tail 4090: eight entries across the ring's end.
+                                           WindowCase{"QueueAcrossTheRingEnd", 0, 0, 0, 4090, 8, 8},
+                                           // More than a buffer can hold is taken as full, not as room.
+                                           WindowCase{"ControllerReportsMoreThanItHolds", 1200, 0, 0, 0, 400, 0},
+                                           WindowCase{"ControllerCountsMoreThanWasSent", 0, 5, 6, 0, 400, 0}),
+                         [](const auto& info) { return info.param.name; });
 
 TEST_F(Streaming, ALongRunCrossesTheWrapOfTheRecordCount) {
   Motion().MotionSequence = 65500;
@@ -184,9 +183,8 @@ TEST_F(Streaming, ARecordCarriesTheEntrysPositionsItsLineAndNoPowerWithoutALaser
   const std::vector<MotionRecord> records = Records(2);
   ASSERT_EQ(records.size(), 2u);
   EXPECT_THAT(Lines(records), ElementsAre(-1, 1234));
-  EXPECT_THAT(records[0].Position,
-              ElementsAre(1000.0 + kBias, 1001.0 + kBias, 1002.0 + kBias, 1003.0 + kBias, 1004.0 + kBias,
-                          1005.0 + kBias));
+  EXPECT_THAT(records[0].Position, ElementsAre(1000.0 + kBias, 1001.0 + kBias, 1002.0 + kBias, 1003.0 + kBias,
+                                               1004.0 + kBias, 1005.0 + kBias));
   EXPECT_EQ(records[1].Position[0], 2000.0 + kBias);
   EXPECT_EQ(records[0].LaserPower, 0);
   EXPECT_EQ(Motion().LastSentPosition, records[1].Position);
