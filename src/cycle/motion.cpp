@@ -19,8 +19,8 @@ namespace {
 
 using Positions = std::array<double, kMotionAxes>;
 
-// Whole steps sent as reals would sit exactly on a rounding edge at the
-// controller.
+// A whole step the host computed as a hair below it must not truncate to
+// the step before at the controller.
 constexpr double kPositionBias = 0.0001;
 constexpr int kFirstSlaveAxis = 3;  // A, B and C may follow X, Y or Z
 constexpr int kGrayLevelAxis = 3;   // A carries the gray level
@@ -32,12 +32,13 @@ constexpr double kPowerPerDutyPercent = 2.55;
 constexpr double kGrayLevelMax = 255.0;
 constexpr double kGrayLevelScale = 256.0;
 
-// The host's output markers: the low byte names the kind, the next byte the
-// output (offset by 7).
-constexpr std::uint32_t kMarkerKindOn = 47;
-constexpr std::uint32_t kMarkerKindOff = 48;
-constexpr std::uint8_t kRecordMarkerOn = 0x10;
-constexpr std::uint8_t kRecordMarkerOff = 0x20;
+// The host's output markers: the low byte names one of two kinds, the next
+// byte the output (offset by 7); the record carries the kind in its high
+// nibble and the output in its low one.
+constexpr std::uint32_t kHostMarkerFirstKind = 47;
+constexpr std::uint32_t kHostMarkerSecondKind = 48;
+constexpr std::uint8_t kRecordMarkerFirstKind = 0x10;
+constexpr std::uint8_t kRecordMarkerSecondKind = 0x20;
 constexpr std::uint32_t kMarkerOutputOffset = 7;
 constexpr std::uint32_t kMarkerOutputs = 16;
 
@@ -91,8 +92,8 @@ std::uint8_t TakeMarker(std::int64_t entry) {
   const auto bits = static_cast<std::uint32_t>(marker);
   const std::uint32_t output = (((bits >> 8) & 0xFF) - kMarkerOutputOffset) % kMarkerOutputs;
   std::uint8_t code = 0;
-  if ((bits & 0xFF) == kMarkerKindOn) code = static_cast<std::uint8_t>(kRecordMarkerOn + output);
-  if ((bits & 0xFF) == kMarkerKindOff) code = static_cast<std::uint8_t>(kRecordMarkerOff + output);
+  if ((bits & 0xFF) == kHostMarkerFirstKind) code = static_cast<std::uint8_t>(kRecordMarkerFirstKind + output);
+  if ((bits & 0xFF) == kHostMarkerSecondKind) code = static_cast<std::uint8_t>(kRecordMarkerSecondKind + output);
   // The host sees the marker taken.
   EngineBlock::TrajectoryMarker.Set(entry, 0);
   return code;
