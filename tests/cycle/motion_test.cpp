@@ -373,7 +373,7 @@ class PlannedMove : public Streaming {
       PlannerBlock::AxisMaxVelocity.Set(a, 10.0);
       PlannerBlock::AxisAcceleration.Set(a, 100.0);
     }
-    ops::ThePlanner().Plan({1.0, 0.0, 0.0, 0.0, 0.0, 0.0}, {3.0, 0.0, 0.0, 0.0, 0.0, 0.0}, 5.0);
+    ASSERT_TRUE(ops::ThePlanner().Plan({1.0, 0.0, 0.0, 0.0, 0.0, 0.0}, {3.0, 0.0, 0.0, 0.0, 0.0, 0.0}, 5.0));
   }
   // The samples the move gives from where it stands, by a copy of it.
   static std::vector<ops::AxisVector> Samples(int count) {
