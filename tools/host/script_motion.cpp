@@ -24,7 +24,7 @@ constexpr std::uint32_t kProbeMs = 60000;
 // Beyond its own motion and dwells, a program gets this long to finish.
 constexpr std::uint32_t kProgramSlackMs = 30000;
 constexpr std::uint32_t kProgressPeriodMs = 100;
-constexpr int kProgressWidth = 30;
+constexpr std::size_t kProgressWidth = 30;
 
 bool ParseReal(const std::string& text, double& value) {
   const char* begin = text.data() + (text.starts_with('+') ? 1 : 0);
@@ -54,13 +54,17 @@ std::string Format(double value) {
   return text;
 }
 
-void ShowProgress(std::ostream& out, const ProgramRun& run) {
+// The bar, redrawn over itself; only a change is drawn, so that a log of it
+// stays short.
+void ShowProgress(std::ostream& out, const ProgramRun& run, std::string& shown) {
   const std::size_t total = std::max<std::size_t>(1, run.Planned().samples);
   const std::size_t done = std::min(run.SamplesConsumed(), total);
-  const int filled = static_cast<int>(done * kProgressWidth / total);
-  out << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
-      << std::string(static_cast<std::size_t>(kProgressWidth - filled), ' ') << "] " << done * 100 / total
-      << "%  line " << run.CurrentLine() << "   " << std::flush;
+  const auto filled = static_cast<std::size_t>(done * kProgressWidth / total);
+  const std::string bar = "[" + std::string(filled, '#') + std::string(kProgressWidth - filled, ' ') + "] " +
+                          std::to_string(done * 100 / total) + "%  line " + std::to_string(run.CurrentLine());
+  if (bar == shown) return;
+  out << "\r" << bar << "   " << std::flush;
+  shown = bar;
 }
 
 }  // namespace
@@ -98,13 +102,14 @@ bool Script::RunProgram(const std::string& path, bool progress, std::string& err
 
   const std::uint32_t started = platform::TickCount();
   ProgramRun run(host_, std::move(program));
-  std::uint32_t shown = started;
+  std::uint32_t drawnAt = started;
+  std::string drawn;
   const bool reached = host_.RunUntil(
       [&] {
         const bool done = run.Advance();
-        if (progress && (done || platform::TickCount() - shown >= kProgressPeriodMs)) {
-          shown = platform::TickCount();
-          ShowProgress(out_, run);
+        if (progress && (done || platform::TickCount() - drawnAt >= kProgressPeriodMs)) {
+          drawnAt = platform::TickCount();
+          ShowProgress(out_, run, drawn);
         }
         return done;
       },
