@@ -109,8 +109,10 @@ TEST_F(ControllerTest, ExtraFramesWithOtherTagsFollowTheStatusFrames) {
 
 TEST_F(ControllerTest, DebugRecordsComeOnTheBulkChannel) {
   ConnectToController();
-  controller->UpdateFaults([](Faults& f) { f.debugEvery = 3; });
+  // The injected record first: a periodic one due in the same turn as the
+  // fault would otherwise come before it.
   controller->SendDebugRecord({-5, 2.25, 77});
+  controller->UpdateFaults([](Faults& f) { f.debugEvery = 3; });
   std::array<std::byte, link::debug_record::kSize> record{};
   ASSERT_TRUE(PumpUntil([&] { return link::BulkChannel().Receive(record, false) == 16; }));
   const link::DebugRecord injected = link::DecodeDebugRecord(record);

@@ -239,12 +239,14 @@ struct Emulator::Shared {
     constexpr std::size_t kSize = cycle::motion_record::kSize;
     const Clock::time_point now = Clock::now();
     partialRecord.insert(partialRecord.end(), bytes.begin(), bytes.end());
+    std::vector<cycle::MotionRecord> records;
     std::size_t used = 0;
     for (; partialRecord.size() - used >= kSize; used += kSize) {
       const auto record = std::as_bytes(std::span<const std::uint8_t>(partialRecord).subspan(used, kSize));
-      machine.ReceiveMotion(cycle::DecodeMotionRecord(record.first<kSize>()), now);
+      records.push_back(cycle::DecodeMotionRecord(record.first<kSize>()));
     }
     partialRecord.erase(partialRecord.begin(), partialRecord.begin() + static_cast<std::ptrdiff_t>(used));
+    machine.ReceiveMotion(records, now);
   }
 
   void Accept(int listener, Connection& connection) {

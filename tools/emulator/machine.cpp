@@ -47,9 +47,9 @@ cycle::StatusRecord SimulatedMachine::Report(Clock::time_point now) {
   return report;
 }
 
-void SimulatedMachine::ReceiveMotion(const cycle::MotionRecord& record, Clock::time_point now) {
+void SimulatedMachine::ReceiveMotion(std::span<const cycle::MotionRecord> records, Clock::time_point now) {
   Advance(now);
-  motion_.Receive(record, status_);
+  motion_.Receive(records, status_);
 }
 
 void SimulatedMachine::Execute(const ReceivedCommand& command, Clock::time_point now) {

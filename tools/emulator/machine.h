@@ -50,8 +50,8 @@ class SimulatedMachine {
   // A valid command frame, at that time; commands the machine does not act
   // upon change nothing.
   void Execute(const ReceivedCommand& command, Clock::time_point now = Clock::now());
-  // One motion record from the bulk channel.
-  void ReceiveMotion(const cycle::MotionRecord& record, Clock::time_point now = Clock::now());
+  // Motion records that arrived together on the bulk channel.
+  void ReceiveMotion(std::span<const cycle::MotionRecord> records, Clock::time_point now = Clock::now());
   // Simulated time runs this many times as fast as real time; false (and
   // nothing changed) for a factor the machine cannot run.
   bool SetTimeScale(double factor) { return motion_.SetTimeScale(factor); }

@@ -184,10 +184,10 @@ void MachineMotion::EmptyBuffer() {
   progress_ = 0;
 }
 
-void MachineMotion::Receive(const cycle::MotionRecord& record, cycle::StatusRecord& status) {
-  if (probe_ == Probe::ContactPending || probe_ == Probe::AwaitingEnd) return;
-  status.ReceivedRecords = static_cast<std::uint16_t>(status.ReceivedRecords + 1);
-  if (Halted(status)) return;
+void MachineMotion::Receive(std::span<const cycle::MotionRecord> records, cycle::StatusRecord& status) {
+  if (records.empty() || probe_ == Probe::ContactPending || probe_ == Probe::AwaitingEnd) return;
+  status.ReceivedRecords = static_cast<std::uint16_t>(status.ReceivedRecords + records.size());
+  if (Halted(status) || probe_ == Probe::NoContact) return;
   const bool starving = buffer_.empty() && Starving(simulatedMs_);
   if (!buffer_.empty() || starving) {
     const int level = static_cast<int>(buffer_.size());
@@ -195,17 +195,16 @@ void MachineMotion::Receive(const cycle::MotionRecord& record, cycle::StatusReco
   }
   if (starving) ++underruns_;
   ranDryAt_.reset();
-  if (static_cast<int>(buffer_.size()) >= kBufferRecords) {
-    ++overruns_;
-    return;
-  }
   if (buffer_.empty()) {
     // The first record of a motion takes the next millisecond.
     progress_ = 0;
     speed_ = feedhold_ ? 0 : kFeedholdRampMs;
     steppedMs_ = simulatedMs_;
   }
-  buffer_.push_back(record);
+  const std::size_t room = static_cast<std::size_t>(kBufferRecords) - buffer_.size();
+  const std::size_t taken = std::min(room, records.size());
+  buffer_.insert(buffer_.end(), records.begin(), records.begin() + static_cast<std::ptrdiff_t>(taken));
+  overruns_ += static_cast<int>(records.size() - taken);
   ShowIfEngaged(status);
 }
 

@@ -17,7 +17,7 @@
 //   went on, the buffer did not last. A buffer emptied by a discard, a
 //   stop, a probe contact or a soft limit does not count.
 // - The lowest buffer level is the fewest records waiting when records
-//   arrived during motion (the buffer was executing or had just run empty,
+//   arrived (one arrival: the whole records of one read) during motion (the buffer was executing or had just run empty,
 //   as above); the draining at the end of a stream does not count.
 // - A record beyond the 1000 the buffer holds is an overrun: counted in
 //   ReceivedRecords, then dropped.
@@ -26,7 +26,11 @@
 //   end-of-probe delay on every PROBE2 frame), then with sequence NONE;
 //   until CMD_END_PROBE, records still arriving for the probe move are
 //   dropped uncounted, as the count restarted at the contact. No contact
-//   shows PROBE1 with mode IDLE until CMD_END_PROBE.
+//   shows PROBE1 with mode IDLE until CMD_END_PROBE; records arriving
+//   meanwhile are counted and dropped. Either way the machine moves again
+//   only after the end of probe.
+// - Records arriving in emergency stop or the safe state are counted and
+//   dropped; jog, home, probe and the sequences are not started there.
 // - HOME6 is reported in exactly one status frame per axis: the plugin
 //   counts every such frame as one completion. The machine loses no steps,
 //   so a verify finds the home switch where the counter reads 0 and runs
@@ -38,6 +42,7 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "cycle/motion_commands.h"
@@ -99,8 +104,9 @@ class MachineMotion {
   // limits: the motion stopped before it, and the caller puts the machine
   // into emergency stop.
   bool Advance(Clock::time_point now, cycle::StatusRecord& status);
-  // One motion record from the bulk channel, at the time of the last Advance.
-  void Receive(const cycle::MotionRecord& record, cycle::StatusRecord& status);
+  // Motion records that arrived together on the bulk channel, at the time
+  // of the last Advance.
+  void Receive(std::span<const cycle::MotionRecord> records, cycle::StatusRecord& status);
   // CMD_JOG_START, CMD_JOG_STOP, CMD_HOME, CMD_HOME_VERIFY, CMD_PROBE,
   // CMD_END_PROBE, CMD_DISCARD_BUFFER, CMD_START_THREADING and
   // CMD_START_RIGID_TAP; every other command is ignored.
