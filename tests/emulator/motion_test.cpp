@@ -314,9 +314,8 @@ TEST_F(Motion, HomingRunsTheHomeSequencesAxisAfterAxisAndReportsHome6Once) {
     const std::pair<int, int> change{s.Sequence, s.Sequence == 0 ? -1 : s.HomedAxis};
     if (seen.empty() || seen.back() != change) seen.push_back(change);
   }
-  const std::vector<std::pair<int, int>> expected{{1, 2}, {2, 2}, {3, 2}, {4, 2}, {5, 2}, {6, 2}, {7, 2},
-                                                  {1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 0}, {7, 0},
-                                                  {0, -1}};
+  const std::vector<std::pair<int, int>> expected{{1, 2}, {2, 2}, {3, 2}, {4, 2}, {5, 2}, {6, 2}, {7, 2}, {1, 0},
+                                                  {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 0}, {7, 0}, {0, -1}};
   EXPECT_EQ(seen, expected);
   EXPECT_EQ(home6Frames, 2) << "one completion per axis";
   EXPECT_EQ(s.Mode, cycle::kModeIdle);
@@ -366,8 +365,8 @@ TEST_P(Probing, TheMoveEndsInContactOrWithoutAndWaitsForTheEndOfProbe) {
   Run(100, 5);  // late records of the move
   s = At(200ms);
   EXPECT_EQ(s.Mode, cycle::kModeIdle);
-  EXPECT_EQ(s.Sequence, c.sequenceAtEnd == cycle::kSequenceProbeContact ? cycle::kSequenceNone
-                                                                         : cycle::kSequenceProbeMove);
+  EXPECT_EQ(s.Sequence,
+            c.sequenceAtEnd == cycle::kSequenceProbeContact ? cycle::kSequenceNone : cycle::kSequenceProbeMove);
   EXPECT_EQ(s.StepPositions[2], c.zAtEnd);
 
   Command(link::CMD_END_PROBE);
@@ -479,14 +478,16 @@ TEST_P(ControllerPhases, AreReportedThroughTheirSequencesThenNone) {
   EXPECT_EQ(machine.Status().Mode, cycle::kModeIdle);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ControllerPhases,
-    ::testing::Values(PhaseCase{"Threading", link::CMD_START_THREADING,
-                                BytesOf(cycle::EncodeThreadingStart({})), {cycle::kSequenceThreading, 0}},
-                      PhaseCase{"RigidTap", link::CMD_START_RIGID_TAP,
-                                BytesOf(cycle::EncodeRigidTapStart({})),
-                                {cycle::kSequenceRigidTap1, cycle::kSequenceRigidTap2, 0}}),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, ControllerPhases,
+                         ::testing::Values(PhaseCase{"Threading",
+                                                     link::CMD_START_THREADING,
+                                                     BytesOf(cycle::EncodeThreadingStart({})),
+                                                     {cycle::kSequenceThreading, 0}},
+                                           PhaseCase{"RigidTap",
+                                                     link::CMD_START_RIGID_TAP,
+                                                     BytesOf(cycle::EncodeRigidTapStart({})),
+                                                     {cycle::kSequenceRigidTap1, cycle::kSequenceRigidTap2, 0}}),
+                         [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace veltra::emu

@@ -116,8 +116,8 @@ struct Emulator::Shared {
   Connection bulk;
   FrameParser parser;
   int framesOnConnection = 0;
-  Bytes heldFrameRest;     // the part of a partial frame not yet sent
-  Bytes partialRecord;     // the start of a motion record split across reads
+  Bytes heldFrameRest;  // the part of a partial frame not yet sent
+  Bytes partialRecord;  // the start of a motion record split across reads
   bool holdingFrame = false;
   int statusPeriods = 0;
   Clock::time_point nextStatus;
