@@ -34,7 +34,6 @@ constexpr int kUserVariableProbeContact = 2000;  // 2000..2005, work coordinates
 constexpr int kUserVariableTapFinished = 1510;
 constexpr std::uint8_t kControllerPort = 1;
 constexpr int kHighestOutputPin = 32;
-constexpr std::uint32_t kMotionFlagJogging = 1u << 0;
 
 // Host stop causes of a controller emergency stop.
 constexpr std::int32_t kCauseLimitSwitch = 4;

@@ -24,6 +24,8 @@ inline constexpr std::int32_t kKeepAliveEveryTicks = 40;
 inline constexpr std::int32_t kProbeHitDelayFrames = 2;
 // Frames the host's jogging state stays raised after an accepted request.
 inline constexpr std::int32_t kJogHoldFrames = 2;
+// Bit 0 of PlannerBlock.MotionFlags: the host shows the machine jogging.
+inline constexpr std::uint32_t kMotionFlagJogging = 1u << 0;
 
 struct CycleState {
   std::int32_t TicksWithoutUpdate = 0;

@@ -13,6 +13,12 @@ struct HomingState {
 
 HomingState& Homing();
 
+// The host references one axis; axes outside X..C are ignored.
+void Home(std::int16_t axis);
+// Starts the controller's homing sequence of the axis, or its verify run
+// while the host verifies, and counts it as outstanding.
+void StartHome(std::int16_t axis);
+
 // Ends all homing: the counters and the host's homing flags.
 void CancelHoming();
 

@@ -35,8 +35,10 @@ struct StraightMovePlanner {
   bool PlannerStopped = false;  // the move was ended
 
   // Plans the move from start to end at the feed, within the host's limits
-  // of axes 0..3, and starts it.
-  void Plan(const AxisVector& from, const AxisVector& to, double pathFeed);
+  // of axes 0..3, and starts it; false, with nothing changed, for a move
+  // that cannot be made (no distance along X, Y, Z or A, no feed, a zero
+  // limit).
+  bool Plan(const AxisVector& from, const AxisVector& to, double pathFeed);
   // The next millisecond of the move in steps; false at its end.
   bool NextSample(AxisVector& steps);
 };
@@ -45,5 +47,13 @@ StraightMovePlanner& ThePlanner();
 
 // Ends the probe move at once: the planner stops and no axis probes.
 void StopProbeMove();
+
+// The host's straight probing move to the target it stored: planned here,
+// streamed by the cycle, stopped by the controller at contact.
+void Probe();
+
+// The position lies beyond a soft limit of an enabled axis among X, Y, Z
+// and A; a position on a limit is inside.
+bool OutsideSoftLimits(const AxisVector& position);
 
 }  // namespace veltra::ops

@@ -32,45 +32,53 @@ double LimitFactor(const AxisVector& limit, const AxisVector& r) {
 
 }  // namespace
 
-// The caller makes sure at least one of axes 0..3 moves; the move would
-// otherwise have no length or no limit.
-void StraightMovePlanner::Plan(const AxisVector& from, const AxisVector& to, double pathFeed) {
-  start = from;
-  end = to;
-  feed = pathFeed;
+// The move is planned aside and taken only when it can be made: a target
+// at the start, a move of B or C alone, no feed or a zero limit leave no
+// finite velocity, acceleration or duration, and a feed below zero would
+// run the line backwards. The move in progress, if any, stays as it was.
+bool StraightMovePlanner::Plan(const AxisVector& from, const AxisVector& to, double pathFeed) {
+  StraightMovePlanner move;
+  move.start = from;
+  move.end = to;
+  move.feed = pathFeed;
   for (int i = 0; i < 6; ++i) {
-    maxVelocity[i] = PlannerBlock::AxisMaxVelocity.Get(i);
-    acceleration[i] = PlannerBlock::AxisAcceleration.Get(i);
-    scale[i] = PlannerBlock::AxisStepsPerUnit.Get(i);
+    move.maxVelocity[i] = PlannerBlock::AxisMaxVelocity.Get(i);
+    move.acceleration[i] = PlannerBlock::AxisAcceleration.Get(i);
+    move.scale[i] = PlannerBlock::AxisStepsPerUnit.Get(i);
   }
   AxisVector distance{};
-  for (int i = 0; i < 6; ++i) distance[i] = end[i] - start[i];
+  for (int i = 0; i < 6; ++i) distance[i] = move.end[i] - move.start[i];
   const double length = Length(distance);
 
-  r = Scaled(distance, feed / length);
-  const double k = LimitFactor(maxVelocity, r);
-  if (k < 1.0) r = Scaled(r, k);
-  accelerationVector = Scaled(r, LimitFactor(acceleration, r));
+  move.r = Scaled(distance, move.feed / length);
+  const double k = LimitFactor(move.maxVelocity, move.r);
+  if (k < 1.0) move.r = Scaled(move.r, k);
+  move.accelerationVector = Scaled(move.r, LimitFactor(move.acceleration, move.r));
 
-  v = Length(r);
-  a = Length(accelerationVector);
-  ta = v / a;
-  AxisVector ramp = Scaled(accelerationVector, 0.5 * ta * ta);
+  move.v = Length(move.r);
+  move.a = Length(move.accelerationVector);
+  move.ta = move.v / move.a;
+  AxisVector ramp = Scaled(move.accelerationVector, 0.5 * move.ta * move.ta);
   if (length * 0.5 < Length(ramp)) {
     // Too short to reach the velocity: accelerate half way, then decelerate.
     ramp = Scaled(distance, 0.5);
-    ta = std::sqrt(length / a);
+    move.ta = std::sqrt(length / move.a);
   }
   AxisVector cruise{};
   for (int i = 0; i < 6; ++i) cruise[i] = distance[i] - 2.0 * ramp[i];
-  tc = Length(cruise) / v;
-  tt = 2.0 * ta + tc;
-  sa = 0.5 * a * ta * ta;
-  st = v * tc + a * ta * ta;
+  move.tc = Length(cruise) / move.v;
+  move.tt = 2.0 * move.ta + move.tc;
+  move.sa = 0.5 * move.a * move.ta * move.ta;
+  move.st = move.v * move.tc + move.a * move.ta * move.ta;
 
-  t = 0.0;
-  PlannerActive = true;
-  PlannerStopped = false;
+  const bool feasible = move.feed > 0.0 && std::isfinite(move.v) && move.v > 0.0 && std::isfinite(move.a) &&
+                        move.a > 0.0 && std::isfinite(move.tt) && std::isfinite(move.st);
+  if (!feasible) return false;
+  move.t = 0.0;
+  move.PlannerActive = true;
+  move.PlannerStopped = false;
+  *this = move;
+  return true;
 }
 
 bool StraightMovePlanner::NextSample(AxisVector& steps) {

@@ -4,6 +4,9 @@
 #include <cstdint>
 
 #include "ops/events.h"
+#include "ops/home.h"
+#include "ops/jog.h"
+#include "ops/probe.h"
 #include "ops/reset.h"
 #include "plugin/host_callbacks.h"
 #include "plugin/lifecycle.h"
@@ -21,21 +24,23 @@ VELTRA_EXPORT void VELTRA_CDECL Config() { plugin::RunConfigCommand(); }
 
 VELTRA_EXPORT void VELTRA_CDECL DoDwell(double time) { ops::DoDwell(time); }
 
-VELTRA_EXPORT void VELTRA_CDECL Home(std::int16_t) {}
+VELTRA_EXPORT void VELTRA_CDECL Home(std::int16_t axis) { ops::Home(axis); }
 
 VELTRA_EXPORT std::int32_t VELTRA_CDECL InitControl(void* engine, void* setup, void* planner, void* view) {
   return plugin::InitControl(engine, setup, planner, view) ? 1 : 0;
 }
 
-VELTRA_EXPORT void VELTRA_CDECL JogOff(std::int16_t) {}
+VELTRA_EXPORT void VELTRA_CDECL JogOff(std::int16_t axis) { ops::JogOff(axis); }
 
-VELTRA_EXPORT void VELTRA_CDECL JogOn(std::int16_t, std::int16_t, double) {}
+VELTRA_EXPORT void VELTRA_CDECL JogOn(std::int16_t axis, std::int16_t direction, double speed) {
+  ops::JogOn(axis, direction, speed);
+}
 
 VELTRA_EXPORT void VELTRA_CDECL Notify(std::int32_t event) { ops::HandleNotify(event); }
 
 VELTRA_EXPORT void VELTRA_CDECL PostInitControl() { plugin::PostInitControl(); }
 
-VELTRA_EXPORT void VELTRA_CDECL Probe() {}
+VELTRA_EXPORT void VELTRA_CDECL Probe() { ops::Probe(); }
 
 VELTRA_EXPORT void VELTRA_CDECL Purge(std::int16_t) {}
 
