@@ -333,6 +333,23 @@ TEST_F(Motion, Home6WaitsForAFrameToReportIt) {
   EXPECT_EQ(s.HomedAxis, 3);
 }
 
+TEST_F(Motion, AMachineWithoutMotionLeavesTheStatusAsItIsSet) {
+  machine.SetMotionEnabled(false);
+  StatusRecord& status = machine.Status();
+  status.Sequence = cycle::kSequenceHomeLast;
+  status.HomedAxis = 4;
+  status.ReceivedRecords = 12;
+  const StatusRecord set = status;
+  Command(link::CMD_HOME, Axis16(0));
+  Command(link::CMD_JOG_START, JogStart(1, 1, 1000));
+  Run(0, 50);
+  StatusRecord s = At(1s);
+  s.TimeStamp = set.TimeStamp;
+  EXPECT_EQ(s, set);
+  EXPECT_EQ(At(2s).Sequence, cycle::kSequenceHomeLast) << "every frame reports what was set";
+  EXPECT_EQ(machine.Motion().recordsExecuted, 0u);
+}
+
 struct ProbeCase {
   const char* name;
   std::int32_t surface;  // Z steps; the move goes from 0 down to -990

@@ -89,6 +89,7 @@ struct Emulator::Shared {
       std::fprintf(stderr, "veltra-emu: time scale %g cannot be run, keeping 1\n", options.timeScale);
     }
     machine.SetProbeSurface(options.probeSurface);
+    machine.SetMotionEnabled(options.machineMoves);
   }
 
   mutable std::mutex mutex;

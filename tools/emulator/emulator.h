@@ -58,6 +58,9 @@ struct EmulatorOptions {
   // Simulated time runs this many times as fast as real time (0 < f <= 1000).
   double timeScale = 1.0;
   std::optional<ProbeSurface> probeSurface;  // none: a probe never touches
+  // False: the machine executes no motion and leaves every motion field of
+  // the status as it is set, for tests that script every frame.
+  bool machineMoves = true;
   Faults faults;
   bool logRejects = false;  // to standard error; they are always counted and kept
   bool logFrames = false;   // every valid frame, too, with a short payload in hex

@@ -23,7 +23,7 @@ SimulatedMachine::SimulatedMachine(const cycle::StatusRecord& initial, Clock::ti
     : status_(initial), lastReport_(now), lastReportedSequence_(initial.Sequence), motion_(now) {}
 
 void SimulatedMachine::Advance(Clock::time_point now) {
-  if (!motion_.Advance(now, status_)) EnterEStop(cycle::kFaultSoftLimit);
+  if (motionEnabled_ && !motion_.Advance(now, status_)) EnterEStop(cycle::kFaultSoftLimit);
 }
 
 cycle::StatusRecord SimulatedMachine::Report(Clock::time_point now) {
@@ -43,13 +43,13 @@ cycle::StatusRecord SimulatedMachine::Report(Clock::time_point now) {
   panel_.Report(now, status_);
   torch_.Report(now, (controlFlags_ & cycle::control_flag::kPlasmaMode) != 0, ZStepsPerUnit(), status_);
   const cycle::StatusRecord report = status_;
-  motion_.Reported(status_);
+  if (motionEnabled_) motion_.Reported(status_);
   return report;
 }
 
 void SimulatedMachine::ReceiveMotion(std::span<const cycle::MotionRecord> records, Clock::time_point now) {
   Advance(now);
-  motion_.Receive(records, status_);
+  if (motionEnabled_) motion_.Receive(records, status_);
 }
 
 void SimulatedMachine::Execute(const ReceivedCommand& command, Clock::time_point now) {
@@ -80,7 +80,7 @@ void SimulatedMachine::Execute(const ReceivedCommand& command, Clock::time_point
       // is there.
       break;
   }
-  motion_.Execute(command, status_);
+  if (motionEnabled_) motion_.Execute(command, status_);
 }
 
 double SimulatedMachine::ZStepsPerUnit() const {

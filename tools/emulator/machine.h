@@ -56,6 +56,9 @@ class SimulatedMachine {
   // nothing changed) for a factor the machine cannot run.
   bool SetTimeScale(double factor) { return motion_.SetTimeScale(factor); }
   void SetProbeSurface(const std::optional<ProbeSurface>& surface) { motion_.SetProbeSurface(surface); }
+  // Without motion the machine takes no motion command or record and
+  // leaves the motion fields of the status to whoever sets them.
+  void SetMotionEnabled(bool enabled) { motionEnabled_ = enabled; }
   MotionStats Motion() const { return motion_.Stats(status_); }
   // No command arrived for the watchdog's time.
   void LoseCommunication() { EnterEStop(kFaultCommunication); }
@@ -88,6 +91,7 @@ class SimulatedMachine {
   std::uint8_t lastReportedSequence_;
   std::optional<config::ConfigRecord> configuration_;
   MachineMotion motion_;
+  bool motionEnabled_ = true;
   std::uint16_t controlFlags_ = 0;
   bool shutDown_ = false;
   bool eStopInput_ = false;
