@@ -242,6 +242,7 @@ void BuildConfigRecord() {
   record.Set(ConfigField::ShuttleUpperMv, shuttleUpper);
 
   uploaded.RampSpline.Fit(dialog.general.curve, settings::CurveSpline::kNaturalEnd, settings::CurveSpline::kNaturalEnd);
+  uploaded.RampNominalFeed = dialog.general.curve.LMaxFeed;
   uploaded.SpecialFunctions = dialog.specialFunctions.sources;
 
   AxisValues distanceA{};

@@ -208,6 +208,8 @@ struct UploadedConfig {
   // EncRPM as uploaded: the spindle speed comes from the encoder.
   bool EncRpmInForce = false;
   settings::CurveSpline RampSpline;
+  // Machine units per minute that 100 % feed of the ramp curve stands for.
+  double RampNominalFeed = 0.0;
   // Host soft limits in units, with slaved axes merged into their masters.
   std::array<double, kMotionAxisCount> SoftLimitMin{};
   std::array<double, kMotionAxisCount> SoftLimitMax{};

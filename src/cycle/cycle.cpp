@@ -6,6 +6,7 @@
 #include "cycle/mpg.h"
 #include "cycle/special_inputs.h"
 #include "cycle/status_rules.h"
+#include "cycle/synced_motion.h"
 #include "cycle/thc.h"
 #include "link/command_table.h"
 #include "link/commands.h"
@@ -294,7 +295,7 @@ void NoteRigidTapEnd(const StatusRecord& record) {
   cycle.RigidTapSeen = tapping;
 }
 
-// The steps of one status frame, in order (bracketed lines as in RunCycle).
+// The steps of one status frame, in order.
 // False when the controller is in emergency stop: the drain ends with this
 // frame.
 bool RunFrameSteps(const StatusRecord& record) {
@@ -452,17 +453,17 @@ void RunCycle() {
   if (cycle.CycleBusy) return;
   const BusyGuard busy(cycle.CycleBusy);
 
-  // The steps of a tick, in order. A line in brackets holds the place of a
-  // step of motion streaming, which joins the cycle there.
+  // The steps of a tick, in order.
   const DrainEnd drain = DrainFrames();
   // A controller in emergency stop gets neither tapping nor motion this tick.
   if (drain != DrainEnd::ControllerEStop) {
-    // [motion streaming: the rigid tapping step, online or not]
+    RunRigidTapStep();
     if (!WatchLink()) return;
     ReleaseArcWait();
-    // [motion streaming: the streaming step, out of e-stop and once no probe hit delay runs]
+    // After a probe contact the controller gets its idle frames first.
+    if (EngineBlock::EStop.Get() == 0 && cycle.ProbeHitDelay == 0) StreamMotion();
   }
-  // [motion streaming: the threading start]
+  StartThreadingWhenAllowed();
   KeepHostIdleWhileThreading();
   MirrorThcOffset();
   SendOutputs();

@@ -215,6 +215,9 @@ void DoDwell(double time) {
 void EndMachineOperations() {
   CancelHoming();
   StopProbeMove();
+  // A threading move still waiting for the controller would otherwise start
+  // after the stop.
+  EngineBlock::ThreadingRequest.Set(0);
   EngineBlock::ThreadingActive.Set(0);
   PlannerBlock::VerifyActive.Set(0);
   cycle::MotionState& motion = cycle::Motion();

@@ -322,6 +322,8 @@ TEST_P(ProbeMoveEnd, OnlyAnIdleControllerEndsAProbeMoveWithoutContact) {
   GoOnline();
   ops::ThePlanner().PlannerActive = true;
   EngineBlock::AxisProbing.Set(0, 1);
+  // Motion waits, so that the planner is left to the frame.
+  Motion().ArcWait = true;
   FrameThenTick([&](StatusRecord& s) {
     s.Mode = c.mode;
     s.Sequence = kSequenceProbeMove;
@@ -459,6 +461,8 @@ TEST_P(ControllerRequest, IsAcceptedOnlyWhileNothingElseFeedsTheController) {
   EngineBlock::TrajectoryHead.Set((4090 + c.queued) % 4096);
   ops::ThePlanner().PlannerActive = c.plannerActive;
   PlannerBlock::MotionIdle.Set(1);
+  // Motion waits: the host's idle state is left to the request.
+  Motion().ArcWait = true;
   SendFrame(nullptr, kRequestTag);
   Tick();
   const auto accepts = Received(link::CMD_ACCEPT_REQUEST);
