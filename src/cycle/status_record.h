@@ -153,12 +153,14 @@ inline constexpr std::uint8_t kModeEStop = 4;
 inline constexpr std::uint8_t kModeSafe = 5;
 
 inline constexpr std::uint8_t kSequenceNone = 0;
+inline constexpr std::uint8_t kSequenceHomeFirst = 1;  // HOME0
 inline constexpr std::uint8_t kSequenceHomeLast = 7;
 inline constexpr std::uint8_t kSequenceProbeMove = 8;
 inline constexpr std::uint8_t kSequenceProbeContact = 9;
 inline constexpr std::uint8_t kSequenceMpg = 10;
 inline constexpr std::uint8_t kSequenceRigidTap1 = 11;
 inline constexpr std::uint8_t kSequenceRigidTap2 = 12;
+inline constexpr std::uint8_t kSequenceThreading = 13;
 
 inline constexpr std::uint8_t kFaultLimitSwitch = 2;
 inline constexpr std::uint8_t kFaultSoftLimit = 3;

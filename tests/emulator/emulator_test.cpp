@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "controller_fixture.h"
+#include "cycle/motion_commands.h"
 #include "cycle/status_record.h"
 #include "link/command_table.h"
 #include "link/commands.h"
 #include "link/controller_socket.h"
 #include "loopback.h"
+#include "ops/operation_commands.h"
 
 namespace veltra::emu {
 namespace {
@@ -109,8 +111,10 @@ TEST_F(ControllerTest, ExtraFramesWithOtherTagsFollowTheStatusFrames) {
 
 TEST_F(ControllerTest, DebugRecordsComeOnTheBulkChannel) {
   ConnectToController();
-  controller->UpdateFaults([](Faults& f) { f.debugEvery = 3; });
+  // The injected record first: a periodic one due in the same turn as the
+  // fault would otherwise come before it.
   controller->SendDebugRecord({-5, 2.25, 77});
+  controller->UpdateFaults([](Faults& f) { f.debugEvery = 3; });
   std::array<std::byte, link::debug_record::kSize> record{};
   ASSERT_TRUE(PumpUntil([&] { return link::BulkChannel().Receive(record, false) == 16; }));
   const link::DebugRecord injected = link::DecodeDebugRecord(record);
@@ -205,6 +209,84 @@ TEST_F(ControllerTest, AnEStopWithAFaultOfTheTestsChoiceIsReported) {
   }
   EXPECT_EQ(got.Mode, cycle::kModeEStop);
   EXPECT_EQ(got.Fault, cycle::kFaultSoftLimit);
+}
+
+TEST_F(ControllerTest, MotionRecordsSplitAcrossWritesAreExecutedAndReported) {
+  EmulatorOptions options;
+  options.timeScale = 5.0;
+  ConnectToController(options);
+  constexpr int kRecords = 300;
+  std::vector<std::byte> batch;
+  for (int i = 0; i < kRecords; ++i) {
+    cycle::MotionRecord record;
+    record.Position = {i + 0.0001, -2.0 * i + 0.0001, 0.0, 0.0, 0.0, 0.0};
+    record.Line = 40 + i / 100;
+    const cycle::MotionRecordBytes bytes = cycle::EncodeMotionRecord(record);
+    batch.insert(batch.end(), bytes.begin(), bytes.end());
+  }
+  // Three writes, as the plugin's batches fit its staging buffer; the first
+  // ends inside a record, and the controller has read it before the rest
+  // goes out.
+  constexpr std::size_t kRecordSize = cycle::motion_record::kSize;
+  const std::size_t ends[] = {100 * kRecordSize + 20, 200 * kRecordSize, batch.size()};
+  std::size_t from = 0;
+  for (std::size_t end : ends) {
+    link::BulkBegin();
+    ASSERT_TRUE(link::BulkAppend(std::span(batch).subspan(from, end - from)));
+    ASSERT_TRUE(link::BulkSend());
+    ASSERT_TRUE(PumpUntil([&] { return controller->BulkChannelBytes().size() == end; }));
+    from = end;
+  }
+
+  Frame frame{};
+  cycle::StatusRecord got;
+  bool sawSegment = false;
+  for (int frames = 0; frames < 200 && NextFrame(frame); ++frames) {
+    got = cycle::DecodeStatusRecord(frame);
+    sawSegment = sawSegment || (got.Mode == cycle::kModeSegment && got.ExecutingLine >= 40);
+    if (got.ReceivedRecords == kRecords && got.Mode == cycle::kModeIdle) break;
+  }
+  EXPECT_TRUE(sawSegment);
+  EXPECT_EQ(got.Mode, cycle::kModeIdle);
+  EXPECT_EQ(got.ReceivedRecords, kRecords);
+  EXPECT_EQ(got.BufferedRecords, 0);
+  EXPECT_EQ(got.StepPositions, (StepArray{kRecords - 1, -2 * (kRecords - 1), 0, 0, 0, 0}));
+  const MotionStats motion = controller->Motion();
+  EXPECT_EQ(motion.recordsExecuted, static_cast<std::uint64_t>(kRecords));
+  EXPECT_EQ(motion.overruns, 0);
+  EXPECT_EQ(motion.stepPositions, got.StepPositions);
+  EXPECT_THAT(controller->Rejects(), ::testing::IsEmpty());
+}
+
+TEST_F(ControllerTest, AJogAndAHomeShowInTheFramesAndHome6InOneFrameOnly) {
+  EmulatorOptions options;
+  options.timeScale = 10.0;
+  ConnectToController(options);
+  ASSERT_TRUE(link::SendCommand(link::CMD_JOG_START, ops::EncodeJogStart({0, 1, 20000})));
+  Frame frame{};
+  bool sawJog = false;
+  for (int frames = 0; frames < 100 && !sawJog && NextFrame(frame); ++frames) {
+    const cycle::StatusRecord s = cycle::DecodeStatusRecord(frame);
+    sawJog = s.Mode == cycle::kModeJog && s.StepPositions[0] > 0;
+  }
+  EXPECT_TRUE(sawJog);
+  ASSERT_TRUE(link::SendCommand(link::CMD_JOG_STOP, std::vector<std::byte>{std::byte{0}}));
+  ASSERT_TRUE(PumpUntil([&] { return controller->MachineStatus().Mode == cycle::kModeIdle; }));
+  EXPECT_GT(controller->Motion().stepPositions[0], 0);
+
+  const std::vector<std::byte> axis0(ops::home_payload::kSize);
+  ASSERT_TRUE(link::SendCommand(link::CMD_HOME, axis0));
+  int home6Frames = 0;
+  cycle::StatusRecord s;
+  bool homing = true;
+  for (int frames = 0; frames < 300 && homing && NextFrame(frame); ++frames) {
+    s = cycle::DecodeStatusRecord(frame);
+    if (s.Sequence == cycle::kSequenceHomeLast) ++home6Frames;
+    homing = home6Frames == 0 || s.Sequence != cycle::kSequenceNone;
+  }
+  EXPECT_EQ(home6Frames, 1);
+  EXPECT_EQ(s.Mode, cycle::kModeIdle);
+  EXPECT_EQ(s.StepPositions[0], 0);
 }
 
 }  // namespace

@@ -45,6 +45,10 @@ TEST(CommandLine, SetsTheOptionsTheStatusFieldsAndTheFaults) {
                               "--short-identify",
                               "--close-after",
                               "3",
+                              "--time-scale",
+                              "2.5",
+                              "--probe-surface",
+                              "2,-400,-1",
                               "--quiet"},
                              options, error),
             CommandLineResult::Run)
@@ -60,6 +64,8 @@ TEST(CommandLine, SetsTheOptionsTheStatusFieldsAndTheFaults) {
   EXPECT_EQ(options.counterRates, (CounterRates{0, 0, 0, 0, 40, 0, -7}));
   EXPECT_TRUE(options.faults.shortIdentify);
   EXPECT_EQ(options.faults.closeAfterFrames, 3);
+  EXPECT_EQ(options.timeScale, 2.5);
+  EXPECT_EQ(options.probeSurface, (ProbeSurface{2, -400, -1}));
   EXPECT_FALSE(options.logRejects);
 }
 
@@ -75,6 +81,10 @@ TEST(CommandLine, RefusesWhatItCannotUse) {
       {{"--steps", "1,2,3"}, CommandLineResult::Error, "bad value for --steps: 1,2,3"},
       {{"--status-period", "ten"}, CommandLineResult::Error, "bad value for --status-period: ten"},
       {{"--mode"}, CommandLineResult::Error, "--mode needs a value (N)"},
+      {{"--time-scale", "0"}, CommandLineResult::Error, "bad value for --time-scale: 0"},
+      {{"--time-scale", "5000"}, CommandLineResult::Error, "bad value for --time-scale: 5000"},
+      {{"--probe-surface", "6,0,-1"}, CommandLineResult::Error, "bad value for --probe-surface: 6,0,-1"},
+      {{"--probe-surface", "2,0,0"}, CommandLineResult::Error, "bad value for --probe-surface: 2,0,0"},
       {{"--bogus"}, CommandLineResult::Error, "unknown option --bogus"},
   };
   for (const Case& c : cases) {

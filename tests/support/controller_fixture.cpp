@@ -58,6 +58,7 @@ void OnlinePluginTest::StartController(emu::EmulatorOptions options) {
 
 void OnlinePluginTest::GoOnline(emu::EmulatorOptions options) {
   options.faults.stopStatus = true;
+  options.machineMoves = false;
   ASSERT_NO_FATAL_FAILURE(StartController(std::move(options)));
   ASSERT_TRUE(link::Connect(false));
   link::Link().ControllerOnline = true;

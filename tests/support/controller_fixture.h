@@ -37,7 +37,8 @@ class ControllerTest : public ::testing::Test {
 
 // The plugin in its host stand-in with a substitute controller of the
 // test's own. Once online, the controller reports a status frame only when
-// the test sends one, so every frame the cycle sees is the test's.
+// the test sends one and its machine does not move, so every frame the
+// cycle sees is the test's.
 class OnlinePluginTest : public PluginTest {
  protected:
   ~OnlinePluginTest() override;

@@ -85,6 +85,11 @@ struct Emulator::Connection {
 struct Emulator::Shared {
   explicit Shared(EmulatorOptions given) : options(std::move(given)), machine(options.status) {
     machine.Panel().SetCounterRates(options.counterRates);
+    if (!machine.SetTimeScale(options.timeScale)) {
+      std::fprintf(stderr, "veltra-emu: time scale %g cannot be run, keeping 1\n", options.timeScale);
+    }
+    machine.SetProbeSurface(options.probeSurface);
+    machine.SetMotionEnabled(options.machineMoves);
   }
 
   mutable std::mutex mutex;
@@ -113,6 +118,7 @@ struct Emulator::Shared {
   FrameParser parser;
   int framesOnConnection = 0;
   Bytes heldFrameRest;  // the part of a partial frame not yet sent
+  Bytes partialRecord;  // the start of a motion record split across reads
   bool holdingFrame = false;
   int statusPeriods = 0;
   Clock::time_point nextStatus;
@@ -135,6 +141,8 @@ struct Emulator::Shared {
       framesOnConnection = 0;
       holdingFrame = false;
       heldFrameRest.clear();
+    } else {
+      partialRecord.clear();
     }
   }
 
@@ -212,6 +220,7 @@ struct Emulator::Shared {
     const std::span<const std::uint8_t> bytes(chunk, static_cast<std::size_t>(got));
     if (&connection == &bulk) {
       bulkBytes.insert(bulkBytes.end(), bytes.begin(), bytes.end());
+      ReceiveMotion(bytes);
       return;
     }
     commandBytes.insert(commandBytes.end(), bytes.begin(), bytes.end());
@@ -223,6 +232,22 @@ struct Emulator::Shared {
       CloseConnection(command);
       CloseConnection(bulk);
     }
+  }
+
+  // The bulk channel carries nothing but whole motion records back to back;
+  // a read may end inside one.
+  void ReceiveMotion(std::span<const std::uint8_t> bytes) {
+    constexpr std::size_t kSize = cycle::motion_record::kSize;
+    const Clock::time_point now = Clock::now();
+    partialRecord.insert(partialRecord.end(), bytes.begin(), bytes.end());
+    std::vector<cycle::MotionRecord> records;
+    std::size_t used = 0;
+    for (; partialRecord.size() - used >= kSize; used += kSize) {
+      const auto record = std::as_bytes(std::span<const std::uint8_t>(partialRecord).subspan(used, kSize));
+      records.push_back(cycle::DecodeMotionRecord(record.first<kSize>()));
+    }
+    partialRecord.erase(partialRecord.begin(), partialRecord.begin() + static_cast<std::ptrdiff_t>(used));
+    machine.ReceiveMotion(records, now);
   }
 
   void Accept(int listener, Connection& connection) {
@@ -325,6 +350,7 @@ struct Emulator::Shared {
       closeRequested = false;
     }
     const Clock::time_point now = Clock::now();
+    machine.Advance(now);
     WatchCommands(now);
     if (now >= nextStatus) {
       const auto period = std::chrono::milliseconds(std::max<std::uint32_t>(options.statusPeriodMs, 1));
@@ -344,7 +370,9 @@ struct Emulator::Shared {
     for (int listener : {commandListener, bulkListener}) {
       if (listener >= 0) set.push_back({listener, POLLIN, 0});
     }
-    for (const Connection* connection : {&command, &bulk}) {
+    // Motion records are read before commands, so that records written
+    // before a command (a stop, a discard) reach the machine before it.
+    for (const Connection* connection : {&bulk, &command}) {
       if (!connection->Open()) continue;
       short events = options.faults.stallReading ? 0 : POLLIN;
       if (!connection->unsent.empty()) events |= POLLOUT;
@@ -464,6 +492,17 @@ TorchState Emulator::Torch() const {
 PanelSettings Emulator::Panel() const {
   std::lock_guard lock(shared_->mutex);
   return shared_->machine.Panel().Settings();
+}
+
+MotionStats Emulator::Motion() const {
+  std::lock_guard lock(shared_->mutex);
+  shared_->machine.Advance(Clock::now());
+  return shared_->machine.Motion();
+}
+
+void Emulator::SetProbeSurface(const std::optional<ProbeSurface>& surface) {
+  std::lock_guard lock(shared_->mutex);
+  shared_->machine.SetProbeSurface(surface);
 }
 
 void Emulator::TurnCounter(int counter, std::int32_t counts) {

@@ -1,8 +1,9 @@
 // The substitute VELTRA controller: a TCP server on the command port (32000)
 // and the bulk port (32001) of one address, speaking the controller's side
 // of the protocol. It validates every frame it receives and records it,
-// answers the identify command, hands every valid command to its simulated
-// machine, reports status frames while both channels are connected, watches
+// answers the identify command, hands every valid command and every motion
+// record to its simulated machine, reports status frames while both
+// channels are connected, watches
 // for a silent command channel, and misbehaves on request. It runs on a thread of its own;
 // every member function may be called from any thread. A change or a send
 // asked for has taken effect when the call returns: the serving thread has
@@ -54,6 +55,12 @@ struct EmulatorOptions {
   std::uint32_t commandTimeoutMs = 0;
   cycle::StatusRecord status;  // what the status frames report until changed
   CounterRates counterRates{};  // the counters turn at these counts per second
+  // Simulated time runs this many times as fast as real time (0 < f <= 1000).
+  double timeScale = 1.0;
+  std::optional<ProbeSurface> probeSurface;  // none: a probe never touches
+  // False: the machine executes no motion and leaves every motion field of
+  // the status as it is set, for tests that script every frame.
+  bool machineMoves = true;
   Faults faults;
   bool logRejects = false;  // to standard error; they are always counted and kept
   bool logFrames = false;   // every valid frame, too, with a short payload in hex
@@ -88,6 +95,10 @@ class Emulator {
   // The plasma torch, and the panel's configurations as last received.
   TorchState Torch() const;
   PanelSettings Panel() const;
+  // The motion as of now: records executed, underruns, overruns, the lowest
+  // buffer level during motion and the step positions.
+  MotionStats Motion() const;
+  void SetProbeSurface(const std::optional<ProbeSurface>& surface);
   // Turns counter k (Encoder1..4, Mpg1..3) by that many counts.
   void TurnCounter(int counter, std::int32_t counts);
   void UpdateFaults(const std::function<void(Faults&)>& change);

@@ -6,6 +6,7 @@
 #include "cycle/cycle_commands.h"
 #include "link/command_table.h"
 #include "link/wire.h"
+#include "plugin/numeric.h"
 
 namespace veltra::emu {
 namespace {
@@ -19,12 +20,19 @@ std::span<const std::byte> Bytes(const ReceivedCommand& command) {
 }  // namespace
 
 SimulatedMachine::SimulatedMachine(const cycle::StatusRecord& initial, Clock::time_point now)
-    : status_(initial), lastReport_(now), lastReportedSequence_(initial.Sequence) {}
+    : status_(initial), lastReport_(now), lastReportedSequence_(initial.Sequence), motion_(now) {}
+
+void SimulatedMachine::Advance(Clock::time_point now) {
+  if (motionEnabled_ && !motion_.Advance(now, status_)) EnterEStop(cycle::kFaultSoftLimit);
+}
 
 cycle::StatusRecord SimulatedMachine::Report(Clock::time_point now) {
+  Advance(now);
   const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - lastReport_).count();
   if (elapsed > 0) {
-    status_.TimeStamp += static_cast<std::uint32_t>(elapsed * kTicksPerMicrosecond);
+    // The counter wraps, as the controller's does.
+    const double ticks = static_cast<double>(elapsed) * kTicksPerMicrosecond * motion_.TimeScale();
+    status_.TimeStamp += static_cast<std::uint32_t>(TruncateSaturating<std::int64_t>(ticks));
     lastReport_ = now;
   }
   // A probe contact restarts the count, as the plugin restarts its own.
@@ -34,10 +42,18 @@ cycle::StatusRecord SimulatedMachine::Report(Clock::time_point now) {
   lastReportedSequence_ = status_.Sequence;
   panel_.Report(now, status_);
   torch_.Report(now, (controlFlags_ & cycle::control_flag::kPlasmaMode) != 0, ZStepsPerUnit(), status_);
-  return status_;
+  const cycle::StatusRecord report = status_;
+  if (motionEnabled_) motion_.Reported(status_);
+  return report;
 }
 
-void SimulatedMachine::Execute(const ReceivedCommand& command) {
+void SimulatedMachine::ReceiveMotion(std::span<const cycle::MotionRecord> records, Clock::time_point now) {
+  Advance(now);
+  if (motionEnabled_) motion_.Receive(records, status_);
+}
+
+void SimulatedMachine::Execute(const ReceivedCommand& command, Clock::time_point now) {
+  Advance(now);
   panel_.Execute(command);
   torch_.Execute(command);
   switch (command.code) {
@@ -61,9 +77,10 @@ void SimulatedMachine::Execute(const ReceivedCommand& command) {
       break;
     default:
       // Keep-alives, accepted and host requests only show that the plugin
-      // is there; motion commands come with the moving machine.
+      // is there.
       break;
   }
+  if (motionEnabled_) motion_.Execute(command, status_);
 }
 
 double SimulatedMachine::ZStepsPerUnit() const {
@@ -72,6 +89,7 @@ double SimulatedMachine::ZStepsPerUnit() const {
 
 void SimulatedMachine::EnterEStop(std::uint8_t fault) {
   torch_.Extinguish();
+  motion_.Stop(status_);
   status_.Mode = cycle::kModeEStop;
   status_.Sequence = cycle::kSequenceNone;
   status_.Fault = fault;
@@ -89,8 +107,16 @@ void SimulatedMachine::Configure(const ReceivedCommand& command) {
   configuration_ = config::ConfigRecord::FromBytes(
       std::span<const std::byte, config::kConfigRecordSize>(Bytes(command).data(), config::kConfigRecordSize));
   shutDown_ = false;
+  motion_.Stop(status_);
   status_.BufferedRecords = 0;
   RestartReceivedCount();
+  StepArray softMin{};
+  StepArray softMax{};
+  for (int a = 0; a < kAxisCount; ++a) {
+    softMin[a] = configuration_->Get(config::AxisConfig::SoftMinSteps, a);
+    softMax[a] = configuration_->Get(config::AxisConfig::SoftMaxSteps, a);
+  }
+  motion_.SetSoftLimits(softMin, softMax);
   if (eStopInput_) return;
   status_.Mode = cycle::kModeIdle;
   status_.Sequence = cycle::kSequenceNone;
@@ -100,6 +126,7 @@ void SimulatedMachine::Configure(const ReceivedCommand& command) {
 void SimulatedMachine::SetOutputs(const ReceivedCommand& command) {
   status_.OutputPins = wire::Get<std::uint32_t>(Bytes(command), cycle::outputs_payload::kPinMask);
   controlFlags_ = wire::Get<std::uint16_t>(Bytes(command), cycle::outputs_payload::kControlFlags);
+  motion_.SetControlFlags(controlFlags_);
 }
 
 void SimulatedMachine::SetPositions(const ReceivedCommand& command) {
@@ -113,6 +140,7 @@ void SimulatedMachine::SetPositions(const ReceivedCommand& command) {
 }
 
 void SimulatedMachine::StopCommanded(const ReceivedCommand& command) {
+  motion_.Stop(status_);
   RestartReceivedCount();
   status_.BufferedRecords = 0;
   const std::uint8_t mode = command.payload.empty() ? 0 : command.payload[0];

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <sstream>
 
 namespace veltra::emu {
@@ -60,6 +61,27 @@ std::function<bool(const std::string&)> IntoReal(float& target) {
   };
 }
 
+std::function<bool(const std::string&)> IntoTimeScale(double& target) {
+  return [&target](const std::string& text) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !(value > 0.0 && value <= MachineMotion::kLargestTimeScale)) return false;
+    target = value;
+    return true;
+  };
+}
+
+// AXIS,STEPS,DIR: axis 0..5, the level in steps, direction -1 or +1.
+std::function<bool(const std::string&)> IntoProbeSurface(std::optional<ProbeSurface>& target) {
+  return [&target](const std::string& text) {
+    std::array<std::int32_t, 3> fields{};
+    if (!IntoAll(fields)(text)) return false;
+    if (fields[0] < 0 || fields[0] >= kAxisCount || (fields[2] != -1 && fields[2] != 1)) return false;
+    target = ProbeSurface{fields[0], fields[1], fields[2]};
+    return true;
+  };
+}
+
 std::function<bool(const std::string&)> IntoText(std::string& target) {
   return [&target](const std::string& text) {
     target = text;
@@ -96,6 +118,11 @@ std::vector<Option> OptionsFor(EmulatorOptions& o) {
       {"--bootloader", "N", "boot-loader byte of the identify reply (default 0)", Into(o.bootloaderByte)},
       {"--firmware-version", "TEXT", "version text of the identify reply (default 01.09)", IntoText(o.firmwareVersion)},
       {"--status-period", "MS", "milliseconds between status frames (default 10)", Into(o.statusPeriodMs)},
+      {"--time-scale", "F", "simulated time runs F times as fast as real time, 0 < F <= 1000 (default 1)",
+       IntoTimeScale(o.timeScale)},
+      {"--probe-surface", "AXIS,STEPS,DIR",
+       "a probe touches when axis AXIS reaches STEPS moving in direction DIR (-1 or 1); default: never",
+       IntoProbeSurface(o.probeSurface)},
       {"--watchdog", "MS", "ESTOP with fault COMMERR after MS without a command (default 0: off)",
        Into(o.commandTimeoutMs)},
       {"--mode", "N", "status: controller mode (0 IDLE .. 6 RDOWN)", Into(s.Mode)},
@@ -173,11 +200,17 @@ std::string UsageText() {
   std::ostringstream text;
   text << "veltra-emu: a substitute VELTRA controller on TCP ports 32000 (commands)\n"
           "and 32001 (bulk). It answers CMD_IDENTIFY, validates and records every\n"
-          "command frame, acts on configuration, outputs, positions, stops, the end\n"
-          "of a probe and buffer discards, reports status frames while both channels\n"
-          "are connected, and misbehaves when told to. In plasma mode a spindle start\n"
-          "fires a simulated torch: its arc voltage reaches the THC analog input and\n"
-          "the THC correction moves Z. Numbers may be given in hex (0x...).\n\n"
+          "command frame, acts on configuration, outputs, positions, stops and the\n"
+          "control flags, reports status frames while both channels are connected,\n"
+          "and misbehaves when told to. It executes the motion records of the bulk\n"
+          "channel from a 1000-record buffer, one per simulated millisecond, holds\n"
+          "in a feedhold, stops at the soft limits with fault SOFTLIMIT, jogs, homes\n"
+          "through HOME0..HOME6, probes against its probe surface, and runs the\n"
+          "threading and rigid tapping sequences. The plugin refills the buffer at\n"
+          "up to six times real time, so a time scale above 6 runs it dry. In\n"
+          "plasma mode a spindle start fires a simulated torch: its arc voltage\n"
+          "reaches the THC analog input and the THC correction moves Z. Numbers may\n"
+          "be given in hex (0x...).\n\n"
           "usage: veltra-emu [options]\n\n";
   for (const Option& option : OptionsFor(scratch)) {
     std::string left = "  " + option.name + (option.value.empty() ? "" : " " + option.value);
