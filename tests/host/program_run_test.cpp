@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "plugin/host_blocks.h"
 #include "plugin_fixture.h"
 
@@ -133,19 +134,34 @@ TEST_F(ProgramRunTest, ADwellWaitsForTheMotionToRestAndHoldsTheProgramWhileBusy)
 }
 
 TEST_F(ProgramRunTest, SpindleWordsBecomeTheHostsSpindleEventsAndATorchStartHoldsTheMotion) {
+  platform::ManualClock clock;
+  platform::SetClock(&clock);
   host.Write(host::PlannerBlock::PulleyMaxSpeed, 0, 2000);
   plasmaArcWait = true;
   hoststub::ProgramRun run(host, Plan({"S1000 M3", "G1 X1 F600", "M4", "M5"}));
   EXPECT_FALSE(run.Advance());
   EXPECT_EQ(PlannerBlock::SpindleSpeed.Get(), 1000.0);
   EXPECT_EQ(PlannerBlock::SpindleRatio.Get(), 0.5);
+  // Held by the arc, then by the spindle's delay.
+  clock.Advance(hoststub::kSpindleDelayMs);
+  EXPECT_FALSE(run.Advance());
   EXPECT_EQ(Queued(), 0);
   plasmaArcWait = false;
   EngineBlock::DwellBusy.Set(0);
   EXPECT_FALSE(run.Advance());
+  EXPECT_GT(Queued(), 0);
   Consume(Queued());
   ComeToRest(run);
+  EXPECT_FALSE(run.Advance());
+  EXPECT_EQ(calls.size(), 3u);
+  clock.Advance(hoststub::kSpindleDelayMs - 1);
+  EXPECT_FALSE(run.Advance());
+  EXPECT_EQ(calls.size(), 3u);
+  clock.Advance(1);
+  EXPECT_FALSE(run.Advance());
+  clock.Advance(hoststub::kSpindleDelayMs);
   EXPECT_TRUE(run.Advance());
+  platform::SetClock(nullptr);
   EXPECT_EQ(calls, (std::vector<std::string>{"Notify 5 direction 0", "Notify 3 direction 0", "Notify 3 direction 1",
                                              "Notify 4 direction 1"}));
 }

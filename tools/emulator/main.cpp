@@ -44,6 +44,14 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   int received = 0;
   sigwait(&stopSignals, &received);
+  // What the motion came to, for the scripts that check a session.
+  const MotionStats motion = emulator.Motion();
+  std::printf("veltra-emu: motion: %llu records executed, %d underruns, %d overruns, lowest buffer level %s, "
+              "steps %d,%d,%d,%d,%d,%d\n",
+              static_cast<unsigned long long>(motion.recordsExecuted), motion.underruns, motion.overruns,
+              motion.lowestBufferLevel ? std::to_string(*motion.lowestBufferLevel).c_str() : "none",
+              motion.stepPositions[0], motion.stepPositions[1], motion.stepPositions[2], motion.stepPositions[3],
+              motion.stepPositions[4], motion.stepPositions[5]);
   emulator.Stop();
   return 0;
 }

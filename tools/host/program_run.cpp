@@ -4,6 +4,7 @@
 #include <type_traits>
 
 #include "ops/events.h"
+#include "platform/clock.h"
 
 namespace veltra::hoststub {
 namespace {
@@ -124,6 +125,7 @@ void ProgramRun::Begin(const ProgramStep& step) {
       case SpindleChange::Motor::Off: plugin.Notify(ops::host_event::kSpindleStop); break;
       case SpindleChange::Motor::Unchanged: break;
     }
+    if (spindle->motor != SpindleChange::Motor::Unchanged) spindleSwitchedAt_ = platform::TickCount();
   }
 }
 
@@ -160,6 +162,8 @@ bool ProgramRun::Advance() {
     }
     // A dwell, and a torch start that waits for its arc, hold the host.
     if (host_.Read(DwellBusy) != 0) return false;
+    if (spindleSwitchedAt_ && platform::TickCount() - *spindleSwitchedAt_ < kSpindleDelayMs) return false;
+    spindleSwitchedAt_.reset();
     waitingForDwell_ = false;
     ++next_;
   }

@@ -2,8 +2,8 @@
 // trajectory ring as fast as the ring has room (one entry per millisecond,
 // absolute steps, the file line beside each), and it waits where the host
 // waits: for the motion to come to rest before a dwell, a spindle change
-// and the end, and for EngineBlock.DwellBusy after a dwell or a spindle
-// start. The host's loop calls Advance between its messages.
+// and the end, for EngineBlock.DwellBusy after a dwell or a spindle start,
+// and for the spindle's delay after it is switched. The host's loop calls Advance between its messages.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +16,8 @@
 namespace veltra::hoststub {
 
 inline constexpr std::int32_t kTrajectoryEntries = 4096;
+// The host lets the spindle come up to speed, or to rest, before it moves on.
+inline constexpr std::uint32_t kSpindleDelayMs = 200;
 
 // The host's motor tuning and its axes' machine positions and work offsets.
 MotorTuning HostMotorTuning(const HostStandIn& host);
@@ -58,6 +60,7 @@ class ProgramRun {
   std::size_t next_ = 0;  // the step to begin next
   std::optional<MoveSampler> sampler_;
   bool waitingForDwell_ = false;
+  std::optional<std::uint32_t> spindleSwitchedAt_;
   bool writtenSinceRest_ = false;
   bool sawMotion_ = false;
   std::size_t written_ = 0;

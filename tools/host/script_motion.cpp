@@ -56,12 +56,15 @@ std::string Format(double value) {
 
 // The bar, redrawn over itself; only a change is drawn, so that a log of it
 // stays short.
-void ShowProgress(std::ostream& out, const ProgramRun& run, std::string& shown) {
+// The line shown is the one the controller executes, once it reports one.
+void ShowProgress(std::ostream& out, const HostStandIn& host, const ProgramRun& run, std::string& shown) {
   const std::size_t total = std::max<std::size_t>(1, run.Planned().samples);
   const std::size_t done = std::min(run.SamplesConsumed(), total);
   const auto filled = static_cast<std::size_t>(done * kProgressWidth / total);
+  const std::int32_t executing = host.Read(host::EngineBlock::ExecutingLine);
   const std::string bar = "[" + std::string(filled, '#') + std::string(kProgressWidth - filled, ' ') + "] " +
-                          std::to_string(done * 100 / total) + "%  line " + std::to_string(run.CurrentLine());
+                          std::to_string(done * 100 / total) + "%  line " +
+                          std::to_string(executing > 0 ? executing : run.CurrentLine());
   if (bar == shown) return;
   out << "\r" << bar << "   " << std::flush;
   shown = bar;
@@ -109,7 +112,7 @@ bool Script::RunProgram(const std::string& path, bool progress, std::string& err
         const bool done = run.Advance();
         if (progress && (done || platform::TickCount() - drawnAt >= kProgressPeriodMs)) {
           drawnAt = platform::TickCount();
-          ShowProgress(out_, run, drawn);
+          ShowProgress(out_, host_, run, drawn);
         }
         return done;
       },
