@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# The demo: the substitute controller listens on a loopback address of its
-# own; the host stand-in loads the plugin with a profile that points at it,
-# presses Reset, homes X, Y and Z, runs the sample program with a progress
-# bar, jogs, probes down to the controller's surface and stops the plugin.
-# Then the report: where the host and the controller see the axes (they must
-# agree), the records the controller executed, its lowest buffer level while
-# moving, its underruns (there must be none) and the time taken. Any failed
-# check makes the demo fail.
+# The demo, two sessions of the host stand-in with the plugin against the
+# substitute controller on a loopback address of its own. The first
+# (demo.script) connects: Reset, status frames mirrored into the host, the
+# outputs and keep-alives to the controller, and the final outputs and the
+# shutdown stop at the end. The second (motion.script) homes X, Y and Z, runs
+# the sample program with a progress bar, jogs and probes down to the
+# controller's surface. Then the report: where the host and the controller
+# see the axes (they must agree), the records the controller executed, its
+# lowest buffer level while moving, its underruns (there must be none) and
+# the time taken. Any failed check makes the demo fail.
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
@@ -35,19 +37,25 @@ cat >"$work/profile.xml" <<PROFILE
 PROFILE
 cp "$here/sample.ngc" "$work/"
 
-(cd "$work" && "$build/tools/host/veltra-host" --plugin "$build/src/libveltra_drv.so" \
-  --profile "$work/profile.xml" --script "$here/demo.script") | tee "$work/host.out"
-
-stop_controller
-
 failed=0
 fail() {
   echo "demo: FAILED, $*" >&2
   failed=1
 }
+session() {
+  (cd "$work" && "$build/tools/host/veltra-host" --plugin "$build/src/libveltra_drv.so" \
+    --profile "$work/profile.xml" --script "$here/$1")
+}
+
+session demo.script
 grep -q CMD_KEEPALIVE "$work/emu.log" || fail "no keep-alive reached the controller"
 # Output pin 3 on, no control flags.
-check_controller_log "$work" "04 00 00 00 00 00" || fail "the session's frames"
+check_controller_log "$work" "04 00 00 00 00 00" || fail "the first session's frames"
+
+session motion.script | tee "$work/host.out"
+stop_controller
+# No outputs on in the second session.
+check_controller_log "$work" "00 00 00 00 00 00" || fail "the second session's frames"
 
 # veltra-emu: motion: N records executed, U underruns, O overruns, lowest buffer level L, steps X,Y,Z,A,B,C
 motion=$(grep '^veltra-emu: motion:' "$work/emu.out") || { echo "demo: FAILED, no motion figures" >&2; exit 1; }
