@@ -4,6 +4,8 @@
 // the host.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "ops/events.h"
 #include "plugin/host_blocks.h"
 #include "program_run.h"
+#include "script.h"
 
 namespace veltra {
 namespace {
@@ -111,6 +114,28 @@ TEST_F(MotionEndToEnd, AFeedholdInTheMiddleHoldsTheMachineAndTheResumeFinishesTh
   EXPECT_EQ(controller->ControlFlags() & cycle::control_flag::kHardwareFeedhold, 0);
   ExpectBothEndsAt({20000, 0, 0});
   EXPECT_EQ(controller->Motion().underruns, 0);
+}
+
+TEST_F(MotionEndToEnd, TheScriptHomesJogsRunsAProgramAndProbesAsTheHostWould) {
+  controller->SetProbeSurface(emu::ProbeSurface{2, -2000, -1});
+  const std::string program = ProfilePath() + ".ngc";
+  std::ofstream(program) << "G21 G90\nG0 X2 Y1\nG4 P0.1\nG1 Z-1 F1200\nM30\n";
+  std::ostringstream out;
+  hoststub::Script script(host, out, ProfilePath());
+  std::string error;
+  ASSERT_TRUE(script.RunLines({"jog X + 200 10", "jog Y - 100 10", "home X Y", "expect Engine.AxisPosition[0] 0",
+                               "expect Engine.AxisPosition[1] 0", "run " + program, "expect Engine.AxisPosition[0] 2000",
+                               "expect Engine.AxisPosition[1] 1000", "expect Engine.AxisPosition[2] -1000",
+                               "probe 2 1 -5 0 300", "expect Setup.UserVariable[2002] -2"},
+                              error))
+      << error << "\n" << out.str();
+  ExpectBothEndsAt({2000, 1000, -2000});
+  EXPECT_NE(out.str().find("probe contact at 2.0000 1.0000 -2.0000"), std::string::npos) << out.str();
+
+  // Without a surface below, the probe ends without contact.
+  controller->SetProbeSurface(std::nullopt);
+  EXPECT_FALSE(script.RunLines({"probe 2 1 -3 0 300"}, error));
+  EXPECT_EQ(error, "line 1: the probe found no contact: Probe move finished with NO hit!");
 }
 
 }  // namespace
