@@ -108,7 +108,13 @@ void StreamThroughPluginAndController(benchmark::State& state) {
   Close(session);
   platform::SetMessageBoxResponder(nullptr);
 }
-BENCHMARK(StreamThroughPluginAndController)->Arg(1)->Arg(4)->Arg(6)->Arg(20)->Iterations(1)->UseRealTime()
+BENCHMARK(StreamThroughPluginAndController)
+    ->Arg(1)
+    ->Arg(4)
+    ->Arg(6)
+    ->Arg(20)
+    ->Iterations(1)
+    ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

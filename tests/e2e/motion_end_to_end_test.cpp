@@ -123,12 +123,14 @@ TEST_F(MotionEndToEnd, TheScriptHomesJogsRunsAProgramAndProbesAsTheHostWould) {
   std::ostringstream out;
   hoststub::Script script(host, out, ProfilePath());
   std::string error;
-  ASSERT_TRUE(script.RunLines({"jog X + 200 10", "jog Y - 100 10", "home X Y", "expect Engine.AxisPosition[0] 0",
-                               "expect Engine.AxisPosition[1] 0", "run " + program, "expect Engine.AxisPosition[0] 2000",
-                               "expect Engine.AxisPosition[1] 1000", "expect Engine.AxisPosition[2] -1000",
-                               "probe 2 1 -5 0 300", "expect Setup.UserVariable[2002] -2"},
-                              error))
-      << error << "\n" << out.str();
+  ASSERT_TRUE(
+      script.RunLines({"jog X + 200 10", "jog Y - 100 10", "home X Y", "expect Engine.AxisPosition[0] 0",
+                       "expect Engine.AxisPosition[1] 0", "run " + program, "expect Engine.AxisPosition[0] 2000",
+                       "expect Engine.AxisPosition[1] 1000", "expect Engine.AxisPosition[2] -1000",
+                       "probe 2 1 -5 0 300", "expect Setup.UserVariable[2002] -2"},
+                      error))
+      << error << "\n"
+      << out.str();
   ExpectBothEndsAt({2000, 1000, -2000});
   EXPECT_NE(out.str().find("probe contact at 2.0000 1.0000 -2.0000"), std::string::npos) << out.str();
 

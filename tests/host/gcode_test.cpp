@@ -29,7 +29,8 @@ std::vector<AxisValues> Samples(const Program& program, const AxisValues& start,
     AxisValues steps{};
     while (sampler.Next(steps)) {
       AxisValues units{};
-      for (int a = 0; a < kPlannedAxes; ++a) units[a] = tuning.stepsPerUnit[a] > 0 ? steps[a] / tuning.stepsPerUnit[a] : 0;
+      for (int a = 0; a < kPlannedAxes; ++a)
+        units[a] = tuning.stepsPerUnit[a] > 0 ? steps[a] / tuning.stepsPerUnit[a] : 0;
       samples.push_back(units);
     }
   }
@@ -140,8 +141,8 @@ TEST(GcodePlanner, TrapezoidFromFeedVelocityAndAccelerationLimits) {
 }
 
 TEST(GcodePlanner, DwellsSpindleChangesAndTheEndKeepTheirOrderAndLines) {
-  const Program program =
-      Plan({"N10 G21 G90 (metric)", "M3 S1200", "G1 X1 F600 ; cut", "G4 P0.5", "M4", "M5", "M30", "this is not G-code"});
+  const Program program = Plan(
+      {"N10 G21 G90 (metric)", "M3 S1200", "G1 X1 F600 ; cut", "G4 P0.5", "M4", "M5", "M30", "this is not G-code"});
   ASSERT_EQ(program.steps.size(), 6u);
   const auto& start = std::get<SpindleChange>(program.steps[0]);
   EXPECT_EQ(start.line, 2);
@@ -187,7 +188,8 @@ TEST(GcodePlanner, MistakesNameTheirLineAndPlanNothing) {
       {{"G1 X1 (unclosed"}, "line 1: a comment is not closed"},
       {{"G1 X1 F10 *"}, "line 1: unexpected '*'"},
       {{"S-5"}, "line 1: the spindle speed must not be negative"},
-      {{"G0 X1", "G0 Z1"}, "line 2: axis Z has no motor tuning (steps per unit, velocity and acceleration must be above 0)",
+      {{"G0 X1", "G0 Z1"},
+       "line 2: axis Z has no motor tuning (steps per unit, velocity and acceleration must be above 0)",
        untunedZ},
       {{"G0 B1"}, "line 1: axis B has no motor tuning (steps per unit, velocity and acceleration must be above 0)"},
   };

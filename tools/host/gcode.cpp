@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <limits>
 #include <map>
@@ -59,8 +60,8 @@ bool SplitWords(const std::string& line, std::vector<Word>& words, std::string& 
     ++i;
     skipSpace();
     std::string number;
-    while (i < line.size() && (std::isdigit(static_cast<unsigned char>(line[i])) || line[i] == '.' ||
-                               line[i] == '-' || line[i] == '+')) {
+    while (i < line.size() &&
+           (std::isdigit(static_cast<unsigned char>(line[i])) || line[i] == '.' || line[i] == '-' || line[i] == '+')) {
       number += line[i++];
     }
     word.text = std::string(1, word.letter) + number;
@@ -161,19 +162,34 @@ bool Planner::PlanLine(const std::string& text, int line, std::string& problem) 
   bool dwell = false;
   for (int code : gCodes) {
     switch (code) {
-      case 0: case 1: case 2: case 3:
+      case 0:
+      case 1:
+      case 2:
+      case 3:
         if (motion) {
           problem = "two motion codes on one line";
           return false;
         }
-        motion = code == 0 ? Motion::Rapid : code == 1 ? Motion::Feed : code == 2 ? Motion::Clockwise
-                                                                                  : Motion::CounterClockwise;
+        motion = code == 0   ? Motion::Rapid
+                 : code == 1 ? Motion::Feed
+                 : code == 2 ? Motion::Clockwise
+                             : Motion::CounterClockwise;
         break;
-      case 4: dwell = true; break;
-      case 20: inches_ = true; break;
-      case 21: inches_ = false; break;
-      case 90: incremental_ = false; break;
-      case 91: incremental_ = true; break;
+      case 4:
+        dwell = true;
+        break;
+      case 20:
+        inches_ = true;
+        break;
+      case 21:
+        inches_ = false;
+        break;
+      case 90:
+        incremental_ = false;
+        break;
+      case 91:
+        incremental_ = true;
+        break;
       default:
         problem = "unsupported code G" + std::to_string(code);
         return false;
@@ -184,10 +200,18 @@ bool Planner::PlanLine(const std::string& text, int line, std::string& problem) 
   bool end = false;
   for (int code : mCodes) {
     switch (code) {
-      case 3: spindle.motor = SpindleChange::Motor::Clockwise; break;
-      case 4: spindle.motor = SpindleChange::Motor::CounterClockwise; break;
-      case 5: spindle.motor = SpindleChange::Motor::Off; break;
-      case 30: end = true; break;
+      case 3:
+        spindle.motor = SpindleChange::Motor::Clockwise;
+        break;
+      case 4:
+        spindle.motor = SpindleChange::Motor::CounterClockwise;
+        break;
+      case 5:
+        spindle.motor = SpindleChange::Motor::Off;
+        break;
+      case 30:
+        end = true;
+        break;
       default:
         problem = "unsupported code M" + std::to_string(code);
         return false;

@@ -118,12 +118,14 @@ void ProgramRun::Begin(const ProgramStep& step) {
     switch (spindle->motor) {
       case SpindleChange::Motor::Clockwise:
       case SpindleChange::Motor::CounterClockwise:
-        host_.Write(host::PlannerBlock::SpindleDirection,
-                    spindle->motor == SpindleChange::Motor::Clockwise ? 0 : 1);
+        host_.Write(host::PlannerBlock::SpindleDirection, spindle->motor == SpindleChange::Motor::Clockwise ? 0 : 1);
         plugin.Notify(ops::host_event::kSpindleStart);
         break;
-      case SpindleChange::Motor::Off: plugin.Notify(ops::host_event::kSpindleStop); break;
-      case SpindleChange::Motor::Unchanged: break;
+      case SpindleChange::Motor::Off:
+        plugin.Notify(ops::host_event::kSpindleStop);
+        break;
+      case SpindleChange::Motor::Unchanged:
+        break;
     }
     if (spindle->motor != SpindleChange::Motor::Unchanged) spindleSwitchedAt_ = platform::TickCount();
   }
@@ -155,16 +157,16 @@ bool ProgramRun::Advance() {
       ++next_;
       continue;
     }
-    if (!waitingForDwell_) {
+    if (!stepBegun_) {
       if (!MotionSettled()) return false;
       Begin(step);
-      waitingForDwell_ = true;
+      stepBegun_ = true;
     }
     // A dwell, and a torch start that waits for its arc, hold the host.
     if (host_.Read(DwellBusy) != 0) return false;
     if (spindleSwitchedAt_ && platform::TickCount() - *spindleSwitchedAt_ < kSpindleDelayMs) return false;
     spindleSwitchedAt_.reset();
-    waitingForDwell_ = false;
+    stepBegun_ = false;
     ++next_;
   }
   if (!MotionSettled()) return false;

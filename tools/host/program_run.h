@@ -59,7 +59,7 @@ class ProgramRun {
   MotorTuning tuning_;
   std::size_t next_ = 0;  // the step to begin next
   std::optional<MoveSampler> sampler_;
-  bool waitingForDwell_ = false;
+  bool stepBegun_ = false;
   std::optional<std::uint32_t> spindleSwitchedAt_;
   bool writtenSinceRest_ = false;
   bool sawMotion_ = false;

@@ -177,8 +177,7 @@ void Script::AddMotionCommands() {
       return false;
     }
     for (std::int16_t axis : axes) host_.Plugin().Home(axis);
-    return WaitForMotion([this] { return host_.Read(host::EngineBlock::Homing) == 0; }, kHomingMs, "homing",
-                         error);
+    return WaitForMotion([this] { return host_.Read(host::EngineBlock::Homing) == 0; }, kHomingMs, "homing", error);
   });
 
   AddCommand("probe", [this](const auto& args, std::string& error) {
@@ -219,7 +218,8 @@ void Script::AddMotionCommands() {
       return false;
     }
     out_ << "probe contact at";
-    for (int a = 0; a < 4; ++a) out_ << " " << Format(host_.Read(host::SetupBlock::UserVariable, kProbeContactVariable + a));
+    for (int a = 0; a < 4; ++a)
+      out_ << " " << Format(host_.Read(host::SetupBlock::UserVariable, kProbeContactVariable + a));
     out_ << "\n";
     return true;
   });
