@@ -164,9 +164,13 @@ void LatchProbeContact(const StatusRecord& record) {
   Motion().MotionSequence = 0;
   std::array<double, kStatusAxisCount> work{};
   for (int a = 0; a < kStatusAxisCount; ++a) {
-    work[a] = record.StepPositions[a] / PlannerBlock::AxisStepsPerUnit.Get(a) - SetupBlock::AxisWorkOffset.Get(a);
-    SetupBlock::UserVariable.Set(kUserVariableProbeContact + a, work[a]);
     EngineBlock::AxisProbePosition.Set(a, record.StepPositions[a]);
+    // An axis without steps per unit has no position in units: its contact
+    // variable keeps what it held, and the status line shows 0.
+    const double stepsPerUnit = PlannerBlock::AxisStepsPerUnit.Get(a);
+    if (stepsPerUnit == 0.0) continue;
+    work[a] = record.StepPositions[a] / stepsPerUnit - SetupBlock::AxisWorkOffset.Get(a);
+    SetupBlock::UserVariable.Set(kUserVariableProbeContact + a, work[a]);
   }
   cycle.ProbeHitFlag = true;
   char text[4 * 320 + 32];  // room for four of the widest "%f"

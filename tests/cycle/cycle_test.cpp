@@ -262,6 +262,23 @@ TEST_F(OnlineCycle, AHostPositionChangeReachesTheControllerBeforeTheFrameOverwri
   EXPECT_EQ(controller->MachineStatus().StepPositions[2], 555);
 }
 
+// A contact on a machine whose A axis has no steps per unit set must not
+// hand the host a position that is not a number.
+TEST_F(OnlineCycle, AProbeContactOnAnAxisWithoutStepsPerUnitWritesNoPosition) {
+  GoOnline();
+  for (int a = 0; a < 6; ++a) PlannerBlock::AxisStepsPerUnit.Set(a, a == 3 ? 0.0 : 100.0);
+  SetupBlock::UserVariable.Set(2003, 7.0);
+  FrameThenTick([](StatusRecord& s) {
+    s.Mode = kModeSegment;
+    s.Sequence = kSequenceProbeContact;
+    s.StepPositions = {150, -250, 1000, 40, 0, 0};
+  });
+  EXPECT_EQ(host.StatusLine(), "Probe hit (1.500000,-2.500000,10.000000,0.000000)");
+  EXPECT_EQ(SetupBlock::UserVariable.Get(2003), 7.0);
+  EXPECT_EQ(SetupBlock::UserVariable.Get(2002), 10.0);
+  EXPECT_EQ(EngineBlock::AxisProbePosition.Get(3), 40);
+}
+
 TEST_F(OnlineCycle, AProbeContactEndsTheProbeWithTheThirdIdleFrame) {
   GoOnline();
   for (int a = 0; a < 6; ++a) {
