@@ -90,8 +90,7 @@ void StreamThroughPluginAndController(benchmark::State& state) {
     std::string error;
     const std::vector<std::string> lines = {"G90 G1 F3000", out ? "X100" : "X0"};
     out = !out;
-    if (!hoststub::PlanProgram(lines, hoststub::HostMachinePosition(host), hoststub::HostWorkOffsets(host),
-                               hoststub::HostMotorTuning(host), program, error)) {
+    if (!hoststub::PlanOnHost(host, lines, program, error)) {
       state.SkipWithError(error.c_str());
       break;
     }

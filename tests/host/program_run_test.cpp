@@ -45,9 +45,7 @@ class ProgramRunTest : public testing::PluginTest {
   hoststub::Program Plan(const std::vector<std::string>& lines) {
     hoststub::Program program;
     std::string error;
-    EXPECT_TRUE(hoststub::PlanProgram(lines, hoststub::HostMachinePosition(host), hoststub::HostWorkOffsets(host),
-                                      hoststub::HostMotorTuning(host), program, error))
-        << error;
+    EXPECT_TRUE(hoststub::PlanOnHost(host, lines, program, error)) << error;
     return program;
   }
   std::int32_t Queued() {

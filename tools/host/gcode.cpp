@@ -109,6 +109,9 @@ class Planner {
   bool Tuned(int axis, std::string& problem) const;
   bool AddLine(int line, const AxisValues& target, std::string& problem);
   bool AddArc(int line, const AxisValues& target, double i, double j, std::string& problem);
+  // Lowers the limits to what the axes from the first one on allow for
+  // their share of the move, shapes it and appends it.
+  bool AppendMove(Move& move, int firstAxis, double velocity, double acceleration, std::string& problem);
   double UnitScale(int axis) const { return axis < 3 && inches_ ? kMillimetresPerInch : 1.0; }
 
   AxisValues position_;
@@ -303,8 +306,12 @@ bool Planner::AddLine(int line, const AxisValues& target, std::string& problem) 
 
   double velocity = motion_ == Motion::Rapid ? std::numeric_limits<double>::infinity() : *feed_;
   double acceleration = std::numeric_limits<double>::infinity();
-  for (int a = 0; a < kPlannedAxes; ++a) {
-    const double share = std::fabs(target[a] - position_[a]) / move.length;
+  return AppendMove(move, 0, velocity, acceleration, problem);
+}
+
+bool Planner::AppendMove(Move& move, int firstAxis, double velocity, double acceleration, std::string& problem) {
+  for (int a = firstAxis; a < kPlannedAxes; ++a) {
+    const double share = std::fabs(move.end[a] - move.start[a]) / move.length;
     if (share == 0.0) continue;
     if (!Tuned(a, problem)) return false;
     velocity = std::min(velocity, tuning_.maxVelocity[a] / share);
@@ -313,7 +320,7 @@ bool Planner::AddLine(int line, const AxisValues& target, std::string& problem) 
   ShapeProfile(move, velocity, acceleration);
   program_.samples += move.SampleCount();
   program_.steps.emplace_back(move);
-  position_ = target;
+  position_ = move.end;
   return true;
 }
 
@@ -365,18 +372,7 @@ bool Planner::AddArc(int line, const AxisValues& target, double i, double j, std
   double velocity = std::min({*feed_, std::min(tuning_.maxVelocity[0], tuning_.maxVelocity[1]) / planarShare,
                               std::sqrt(0.5 * planarAcceleration * move.radius) / planarShare});
   double acceleration = 0.5 * planarAcceleration / planarShare;
-  for (int a = 2; a < kPlannedAxes; ++a) {
-    const double share = std::fabs(target[a] - position_[a]) / move.length;
-    if (share == 0.0) continue;
-    if (!Tuned(a, problem)) return false;
-    velocity = std::min(velocity, tuning_.maxVelocity[a] / share);
-    acceleration = std::min(acceleration, tuning_.acceleration[a] / share);
-  }
-  ShapeProfile(move, velocity, acceleration);
-  program_.samples += move.SampleCount();
-  program_.steps.emplace_back(move);
-  position_ = target;
-  return true;
+  return AppendMove(move, 2, velocity, acceleration, problem);
 }
 
 }  // namespace

@@ -47,6 +47,10 @@ AxisValues HostWorkOffsets(const HostStandIn& host) {
   return offsets;
 }
 
+bool PlanOnHost(const HostStandIn& host, const std::vector<std::string>& lines, Program& program, std::string& error) {
+  return PlanProgram(lines, HostMachinePosition(host), HostWorkOffsets(host), HostMotorTuning(host), program, error);
+}
+
 ProgramRun::ProgramRun(HostStandIn& host, Program program)
     : host_(host), program_(std::move(program)), tuning_(HostMotorTuning(host)) {}
 

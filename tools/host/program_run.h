@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "gcode.h"
 #include "host_stand_in.h"
@@ -23,6 +24,9 @@ inline constexpr std::uint32_t kSpindleDelayMs = 200;
 MotorTuning HostMotorTuning(const HostStandIn& host);
 AxisValues HostMachinePosition(const HostStandIn& host);
 AxisValues HostWorkOffsets(const HostStandIn& host);
+// Plans the lines from where the host's axes stand, with its work offsets
+// and tuning.
+bool PlanOnHost(const HostStandIn& host, const std::vector<std::string>& lines, Program& program, std::string& error);
 
 class ProgramRun {
  public:

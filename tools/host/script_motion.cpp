@@ -62,9 +62,10 @@ void ShowProgress(std::ostream& out, const HostStandIn& host, const ProgramRun& 
   const std::size_t done = std::min(run.SamplesConsumed(), total);
   const auto filled = static_cast<std::size_t>(done * kProgressWidth / total);
   const std::int32_t executing = host.Read(host::EngineBlock::ExecutingLine);
-  const std::string bar = "[" + std::string(filled, '#') + std::string(kProgressWidth - filled, ' ') + "] " +
-                          std::to_string(done * 100 / total) + "%  line " +
-                          std::to_string(executing > 0 ? executing : run.CurrentLine());
+  std::string bar = "[";
+  bar.append(filled, '#').append(kProgressWidth - filled, ' ').append("] ");
+  bar.append(std::to_string(done * 100 / total)).append("%  line ");
+  bar.append(std::to_string(executing > 0 ? executing : run.CurrentLine()));
   if (bar == shown) return;
   out << "\r" << bar << "   " << std::flush;
   shown = bar;
