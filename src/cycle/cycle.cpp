@@ -46,8 +46,6 @@ constexpr std::byte kAcceptRequest{1};
 constexpr int kFramesTakenBeforeShutdown = 5;
 constexpr std::uint32_t kFramePauseMs = 100;
 
-bool Online() { return link::Link().ControllerOnline; }
-
 // Clears CycleBusy on every way out of a cycle.
 class BusyGuard {
  public:
@@ -285,7 +283,7 @@ void MirrorJogState(const StatusRecord& record) {
 // Asked again on every frame until the controller reports it has stopped.
 void StopControllerInHostEStop(const StatusRecord& record) {
   if (EngineBlock::EStop.Get() == 0 || record.Mode == kModeEStop || record.Mode == kModeSafe) return;
-  if (Online()) {
+  if (link::Online()) {
     const std::byte mode[] = {std::byte{link::stop_mode::kEmergency}};
     link::SendCommand(link::CMD_STOP, mode);
   }
@@ -344,7 +342,7 @@ enum class DrainEnd { AllTaken, ControllerEStop };
 // waits for the next tick.
 DrainEnd DrainFrames() {
   std::array<std::byte, kStatusRecordSize> frame{};
-  while (Online() && link::ReadReply(frame)) {
+  while (link::Online() && link::ReadReply(frame)) {
     switch (std::to_integer<std::uint8_t>(frame[status_offset::kTag])) {
       case kRequestTag:
         AnswerRequest();
@@ -364,7 +362,7 @@ DrainEnd DrainFrames() {
 bool WatchLink() {
   CycleState& cycle = Cycle();
   const std::uint32_t now = platform::TickCount();
-  if (!Online()) {
+  if (!link::Online()) {
     cycle.LastStatusTick = now;
     return true;
   }
@@ -409,11 +407,11 @@ std::uint16_t ControlFlags() {
 
 void SendOutputs() {
   const OutputsPayload payload = EncodeOutputsPayload(OutputPinMask(), ControlFlags());
-  if (Online()) SendWhenChanged(link::CMD_SET_OUTPUTS, Cycle().LastOutputs, payload);
+  if (link::Online()) SendWhenChanged(link::CMD_SET_OUTPUTS, Cycle().LastOutputs, payload);
 }
 
 void SendKeepAlive() {
-  if (!Online()) return;
+  if (!link::Online()) return;
   CycleState& cycle = Cycle();
   if (++cycle.KeepAliveTicks < kKeepAliveEveryTicks) return;
   link::SendCommand(link::CMD_KEEPALIVE);

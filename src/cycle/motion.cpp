@@ -42,8 +42,6 @@ constexpr std::uint8_t kRecordMarkerSecondKind = 0x20;
 constexpr std::uint32_t kMarkerOutputOffset = 7;
 constexpr std::uint32_t kMarkerOutputs = 16;
 
-bool Online() { return link::Link().ControllerOnline; }
-
 int QueuedEntries() {
   const auto head = static_cast<std::uint32_t>(EngineBlock::TrajectoryHead.Get());
   const auto tail = static_cast<std::uint32_t>(EngineBlock::TrajectoryTail.Get());
@@ -180,7 +178,7 @@ bool FeedPlannedMove() {
   if (EngineBlock::DwellBusy.Get() > 0 || ControllerRoom() <= 0) return true;
   PlannerBlock::MotionIdle.Set(0);
   // Without a controller the samples wait.
-  if (!Online()) return true;
+  if (!link::Online()) return true;
   const int room = std::min(ControllerRoom(), motion_record::kMaxPerBatch);
   link::BulkBegin();
   int taken = 0;
@@ -232,7 +230,7 @@ void StreamMotion() {
   if (EngineBlock::DwellBusy.Get() > 0) return;
   // Without a controller the entries stay queued, as they do while its
   // buffer is full.
-  if (!Online()) return;
+  if (!link::Online()) return;
   const int count = std::min({queued, ControllerRoom(), motion_record::kMaxPerBatch});
   if (count > 0) StreamHostEntries(count);
 }

@@ -22,8 +22,6 @@ constexpr double kStepScale = 40000.0;
 constexpr double kSecondsPerMinute = 60.0;
 constexpr std::int32_t kJogModeMpg = 2;
 
-bool Online() { return link::Link().ControllerOnline; }
-
 // The low byte of the host's axis number; anything above the spindle is
 // sent as the spindle.
 std::uint8_t MpgAxis(std::int32_t hostAxis) {
@@ -76,7 +74,7 @@ JoystickConfig BuildJoystickConfig() {
 // reported once per change, and the controller gets the smallest step.
 void SendMpgConfig() {
   const MpgConfig built = BuildMpgConfig();
-  if (!Online() || !Special().LastMpgConfig.Take(EncodeMpgConfig(built))) return;
+  if (!link::Online() || !Special().LastMpgConfig.Take(EncodeMpgConfig(built))) return;
   MpgConfig sent = built;
   bool tooSmall = false;
   for (std::int32_t& step : sent.Step) {
@@ -90,7 +88,7 @@ void SendMpgConfig() {
 
 void SendJoystickConfig() {
   SpecialInputs& special = Special();
-  if (!special.JoystickPending || !Online()) return;
+  if (!special.JoystickPending || !link::Online()) return;
   special.JoystickPending = false;
   link::SendCommand(link::CMD_SET_JOYSTICK, EncodeJoystickConfig(BuildJoystickConfig()));
 }

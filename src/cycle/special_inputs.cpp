@@ -35,8 +35,6 @@ constexpr double kVoltageOverrideMin = 80.0, kVoltageOverrideMax = 120.0;
 constexpr double kDutyPercentMax = 100.0;
 constexpr double kDutyPerPercent = 655.35;
 
-bool Online() { return link::Link().ControllerOnline; }
-
 bool UserVariableExists(std::int32_t id) { return SetupBlock::UserVariable.Contains(id); }
 bool SpecialDroExists(std::int32_t id) { return id >= 0 && id <= kHighestSpecialDro; }
 
@@ -165,7 +163,7 @@ void RunEncoderFunctions(const StatusRecord& record) {
 }
 
 void SendPwmDuties() {
-  if (!Online()) return;
+  if (!link::Online()) return;
   const PwmDuties duties{DutyOf(SetupBlock::UserVariable.Get(kUserVariablePwm1)),
                          DutyOf(SetupBlock::UserVariable.Get(kUserVariablePwm2))};
   SendWhenChanged(link::CMD_SET_PWM_DUTY, Special().LastPwmDuty, EncodePwmDuties(duties));

@@ -57,7 +57,6 @@ constexpr double kPidBaseD = 6.0;
 constexpr double kPidStepsPerVolt = 0.05;
 
 const ui::ThcOptionsPage& Options() { return ui::TheConfigDialog().thcOptions; }
-bool Online() { return link::Link().ControllerOnline; }
 
 bool ThcOnActive() { return EngineBlock::InputSignalActive.Get(kInputThcOn) != 0; }
 void SetThcOnActive(bool active) { EngineBlock::InputSignalActive.Set(kInputThcOn, active ? 1 : 0); }
@@ -286,7 +285,7 @@ void ReleaseArcWait() {
 }
 
 void SendInputOverrides() {
-  if (!Online()) return;
+  if (!link::Online()) return;
   std::uint32_t bits = EmulatedInputBits();
   DeriveThcOnFromSpindle(bits);
   ApplyManualThc(bits);
@@ -300,7 +299,7 @@ void SendThcParameters() {
   const auto lastInput = std::to_integer<std::int32_t>(thc.LastThcParameters.Kept()[thc_payload::kAnalogInput]);
   if (EngineBlock::PlasmaMode.Get() == 0 && Options().THCAnsel == lastInput) return;
   const ThcPayload payload = EncodeThcParameters(BuildThcParameters());
-  if (Online()) SendWhenChanged(link::CMD_SET_THC, thc.LastThcParameters, payload);
+  if (link::Online()) SendWhenChanged(link::CMD_SET_THC, thc.LastThcParameters, payload);
 }
 
 // Ignitions and cut time count in plasma mode out of e-stop, by the THC on
@@ -329,7 +328,7 @@ void CountConsumables() {
 
 void SendPidConstants() {
   ThcRuntime& thc = Thc();
-  if (!thc.PidConstantsPending || !Online()) return;
+  if (!thc.PidConstantsPending || !link::Online()) return;
   thc.PidConstantsPending = false;
   link::SendCommand(link::CMD_SET_THC_PID, EncodeThcPid(ComputePidConstants()));
 }

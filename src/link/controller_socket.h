@@ -79,6 +79,9 @@ struct LinkState {
 
 LinkState& Link();
 
+// Commands and motion reach a configured controller.
+inline bool Online() { return Link().ControllerOnline; }
+
 // The version text up to its zero byte, never past the six bytes.
 std::string_view FirmwareVersionText();
 

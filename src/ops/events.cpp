@@ -33,14 +33,12 @@ constexpr double kPwmFullScale = 65536.0;
 constexpr double kPwmBipolarCentre = 32768.0;
 constexpr double kDwellTicksPerMs = 0.04;  // one tick per 25 ms
 
-bool Online() { return link::Link().ControllerOnline; }
-
 std::uint8_t SpindleMotorMode() { return config::TheConfigRecord().Get(config::ConfigField::SpindleMotorMode); }
 
 void SendSpindle(const SpindlePayload& payload) { link::SendCommand(link::CMD_SPINDLE, payload); }
 
 void Stop() {
-  if (Online()) link::SendCommand(link::CMD_STOP);
+  if (link::Online()) link::SendCommand(link::CMD_STOP);
   EndMachineOperations();
   EngineBlock::DwellBusy.Set(0);
   host::PressButton(kButtonStop);
@@ -67,7 +65,7 @@ void StartSpindle() {
     return;
   }
   const SpindlePayload payload = SpindleStartPayload();
-  if (Online()) SendSpindle(payload);
+  if (link::Online()) SendSpindle(payload);
 }
 
 void StopSpindle() {
@@ -83,7 +81,7 @@ void StopSpindle() {
   }
   PlannerBlock::SpindleOn.Set(0);
   motion.SpindleRunning = false;
-  if (Online()) SendSpindle(payload);
+  if (link::Online()) SendSpindle(payload);
 }
 
 // A running spindle, or a PWM spindle that follows the laser, takes the new

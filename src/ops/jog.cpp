@@ -20,8 +20,6 @@ constexpr std::int32_t kJogModeContinuous = 0;
 constexpr std::int32_t kJogModeStep = 1;
 constexpr double kPercent = 0.01;
 
-bool Online() { return link::Link().ControllerOnline; }
-
 bool IsJogAxis(std::int16_t axis) { return axis >= 0 && axis < kJogAxes; }
 
 // The host keeps the flag behind a pointer; a host that gives none never
@@ -86,7 +84,7 @@ void JogOn(std::int16_t axis, std::int16_t direction, double speed) {
   const JogStart start{
       static_cast<std::uint8_t>(axis), static_cast<std::int8_t>(direction == 0 ? 1 : -1),
       TruncateSaturating<std::int32_t>(JogVelocity(axis, speed) * PlannerBlock::AxisStepsPerUnit.Get(axis))};
-  if (Online()) link::SendCommand(link::CMD_JOG_START, EncodeJogStart(start));
+  if (link::Online()) link::SendCommand(link::CMD_JOG_START, EncodeJogStart(start));
 
   // Offline the host still sees the jog, so the matching JogOff finds it.
   jog.AxisJogActive[axis] = true;
@@ -107,7 +105,7 @@ void JogOff(std::int16_t axis) {
   if (EngineBlock::Jogging.Get() == 0 || !jog.AxisJogActive[axis]) return;
 
   jog.AxisJogActive[axis] = false;
-  if (Online()) {
+  if (link::Online()) {
     JogStopPayload payload{};
     wire::Put(payload, jog_stop_payload::kAxis, static_cast<std::uint8_t>(axis));
     link::SendCommand(link::CMD_JOG_STOP, payload);

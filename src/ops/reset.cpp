@@ -26,8 +26,6 @@ constexpr std::int32_t kThcTypePid = 2;
 // that did not reach the controller.
 constexpr std::string_view kNotConnectedText = "Controller NOT connected.";
 
-bool Online() { return link::Link().ControllerOnline; }
-
 // The version must match exactly: a newer firmware is not accepted either.
 bool FirmwareAccepted() {
   const link::LinkState& link = link::Link();
@@ -66,7 +64,7 @@ void Reset() {
   EngineBlock::LimitFaultLatch.Set(0);
   EngineBlock::EStopCause.Set(0);
   // While the link is up, a Reset pressed to enter e-stop only clears state.
-  if (!Online() || EngineBlock::EStop.Get() == 0) RunResetSequence();
+  if (!link::Online() || EngineBlock::EStop.Get() == 0) RunResetSequence();
   cycle::Special().EncoderRebase = true;
   cycle::Motion().MotionSyncPending = true;
   cycle::RearmChangeDetection();

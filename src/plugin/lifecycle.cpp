@@ -208,9 +208,9 @@ void StopPlug() {
 
   // The controller's outputs go to what the host last asked for, without the
   // control flags, before it shuts down.
-  if (link::Link().ControllerOnline) {
+  if (link::Online()) {
     link::SendCommand(link::CMD_SET_OUTPUTS, cycle::EncodeOutputsPayload(cycle::OutputPinMask(), 0));
-    if (link::Link().ControllerOnline) {
+    if (link::Online()) {
       const std::byte shutDown[] = {std::byte{link::stop_mode::kShutDown}};
       link::SendCommand(link::CMD_STOP, shutDown);
     }

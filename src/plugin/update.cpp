@@ -222,7 +222,7 @@ void PulseProbeInput() {
 // window is told once there is nothing more.
 void RefreshOfflineStatusWindow() {
   const ui::CycleWindows& windows = ui::Windows();
-  if (ui::WindowExists(windows.statusWindow) && windows.statusWindowShowsOnline && !link::Link().ControllerOnline) {
+  if (ui::WindowExists(windows.statusWindow) && windows.statusWindowShowsOnline && !link::Online()) {
     platform::PostToWindow(windows.statusWindow, ui::kMsgNewData, 0, 0);
   }
 }
@@ -238,7 +238,7 @@ void StartVerify() {
 }
 
 void ForwardHostRequest() {
-  if (EngineBlock::HostRequest.Get() == 0 || !link::Link().ControllerOnline) return;
+  if (EngineBlock::HostRequest.Get() == 0 || !link::Online()) return;
   link::SendCommand(link::CMD_HOST_REQUEST);
   EngineBlock::HostRequest.Set(0);
 }
