@@ -30,8 +30,6 @@ namespace {
 
 constexpr std::int32_t kLedFeedhold = 805;
 constexpr std::int32_t kLedControllerFlag = 1500;
-constexpr std::int32_t kButtonProbeWithoutHit = 1003;
-constexpr int kUserVariableProbeContact = 2000;  // 2000..2005, work coordinates
 constexpr int kUserVariableTapFinished = 1510;
 constexpr std::uint8_t kControllerPort = 1;
 constexpr int kHighestOutputPin = 32;
@@ -151,7 +149,7 @@ void EndProbeWithoutContact() {
   ops::StopProbeMove();
   link::SendCommand(link::CMD_END_PROBE);
   plugin::ShowStatus("Probe move finished with NO hit!");
-  host::PressButton(kButtonProbeWithoutHit);
+  host::PressButton(ops::kButtonProbeFailed);
 }
 
 // Every contact frame latches the positions again and restarts the delay.
@@ -168,7 +166,7 @@ void LatchProbeContact(const StatusRecord& record) {
     const double stepsPerUnit = PlannerBlock::AxisStepsPerUnit.Get(a);
     if (stepsPerUnit == 0.0) continue;
     work[a] = record.StepPositions[a] / stepsPerUnit - SetupBlock::AxisWorkOffset.Get(a);
-    SetupBlock::UserVariable.Set(kUserVariableProbeContact + a, work[a]);
+    SetupBlock::UserVariable.Set(ops::kUserVariableProbeContact + a, work[a]);
   }
   cycle.ProbeHitFlag = true;
   char text[4 * 320 + 32];  // room for four of the widest "%f"

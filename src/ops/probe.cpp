@@ -16,7 +16,6 @@
 namespace veltra::ops {
 namespace {
 
-constexpr std::int32_t kButtonProbeNotStarted = 1003;
 constexpr int kProbeAxes = 6;
 constexpr int kSoftLimitAxes = 4;    // X, Y, Z, A
 constexpr int kFirstSlavedAxis = 3;  // A, B and C may follow another axis
@@ -28,7 +27,7 @@ constexpr double kRateScale = 10000.0;
 
 void RefuseProbe(const char* text) {
   plugin::ShowStatus(text);
-  host::PressButton(kButtonProbeNotStarted);
+  host::PressButton(kButtonProbeFailed);
 }
 
 // The controller stops the move with these rates at contact; an axis that

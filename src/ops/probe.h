@@ -4,10 +4,17 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 
 namespace veltra::ops {
 
 using AxisVector = std::array<double, 6>;
+
+// The host's button for a probe that cannot start or ends without contact,
+// and its user variables 2000..2005 that take the contact position in work
+// coordinates.
+inline constexpr std::int32_t kButtonProbeFailed = 1003;
+inline constexpr int kUserVariableProbeContact = 2000;
 
 // The plugin's own source of straight moves, streamed like host motion: one
 // trapezoidal move along a line, sampled every millisecond.

@@ -8,6 +8,7 @@
 #include <ostream>
 
 #include "cycle/status_rules.h"
+#include "ops/probe.h"
 #include "platform/clock.h"
 #include "program_run.h"
 #include "script.h"
@@ -15,9 +16,6 @@
 namespace veltra::hoststub {
 namespace {
 
-// The host's button for a probe that could not start or found nothing.
-constexpr std::int32_t kProbeFailedButton = 1003;
-constexpr int kProbeContactVariable = 2000;
 constexpr std::uint32_t kJogRestMs = 5000;
 constexpr std::uint32_t kHomingMs = 60000;
 constexpr std::uint32_t kProbeMs = 60000;
@@ -213,14 +211,14 @@ void Script::AddMotionCommands() {
     };
     if (!WaitForMotion(ended, kProbeMs, "the probe", error)) return false;
     const auto& presses = host_.ButtonPresses();
-    if (std::find(presses.begin() + static_cast<std::ptrdiff_t>(pressesBefore), presses.end(), kProbeFailedButton) !=
+    if (std::find(presses.begin() + static_cast<std::ptrdiff_t>(pressesBefore), presses.end(), ops::kButtonProbeFailed) !=
         presses.end()) {
       error = "the probe found no contact: " + host_.StatusLine();
       return false;
     }
     out_ << "probe contact at";
     for (int a = 0; a < 4; ++a)
-      out_ << " " << Format(host_.Read(host::SetupBlock::UserVariable, kProbeContactVariable + a));
+      out_ << " " << Format(host_.Read(host::SetupBlock::UserVariable, ops::kUserVariableProbeContact + a));
     out_ << "\n";
     return true;
   });
