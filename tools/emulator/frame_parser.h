@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -15,6 +16,14 @@ struct ReceivedCommand {
   std::uint8_t code = 0;
   std::vector<std::uint8_t> payload;
   bool operator==(const ReceivedCommand&) const = default;
+
+  // The payload as a record of N bytes; none when fewer arrived (the parser
+  // lets no such frame through, a test calling the machine directly may).
+  template <std::size_t N>
+  std::optional<std::span<const std::byte, N>> Record() const {
+    if (payload.size() < N) return std::nullopt;
+    return std::span<const std::byte, N>(std::as_bytes(std::span<const std::uint8_t>(payload)).data(), N);
+  }
 };
 
 class FrameParser {

@@ -13,10 +13,6 @@ namespace {
 
 constexpr std::int64_t kTicksPerMicrosecond = 10;
 
-std::span<const std::byte> Bytes(const ReceivedCommand& command) {
-  return std::as_bytes(std::span<const std::uint8_t>(command.payload));
-}
-
 }  // namespace
 
 SimulatedMachine::SimulatedMachine(const cycle::StatusRecord& initial, Clock::time_point now)
@@ -104,8 +100,9 @@ void SimulatedMachine::SetEStopInput(bool active) {
 // A new configuration is a fresh start: out of e-stop unless the input
 // holds it there.
 void SimulatedMachine::Configure(const ReceivedCommand& command) {
-  configuration_ = config::ConfigRecord::FromBytes(
-      std::span<const std::byte, config::kConfigRecordSize>(Bytes(command).data(), config::kConfigRecordSize));
+  const auto bytes = command.Record<config::kConfigRecordSize>();
+  if (!bytes) return;
+  configuration_ = config::ConfigRecord::FromBytes(*bytes);
   shutDown_ = false;
   motion_.Stop(status_);
   status_.BufferedRecords = 0;
@@ -124,17 +121,21 @@ void SimulatedMachine::Configure(const ReceivedCommand& command) {
 }
 
 void SimulatedMachine::SetOutputs(const ReceivedCommand& command) {
-  status_.OutputPins = wire::Get<std::uint32_t>(Bytes(command), cycle::outputs_payload::kPinMask);
-  controlFlags_ = wire::Get<std::uint16_t>(Bytes(command), cycle::outputs_payload::kControlFlags);
+  const auto bytes = command.Record<cycle::outputs_payload::kSize>();
+  if (!bytes) return;
+  status_.OutputPins = wire::Get<std::uint32_t>(*bytes, cycle::outputs_payload::kPinMask);
+  controlFlags_ = wire::Get<std::uint16_t>(*bytes, cycle::outputs_payload::kControlFlags);
   motion_.SetControlFlags(controlFlags_);
 }
 
 void SimulatedMachine::SetPositions(const ReceivedCommand& command) {
-  const auto mask = wire::Get<std::uint8_t>(Bytes(command), cycle::set_position_payload::kAxisMask);
+  const auto bytes = command.Record<cycle::set_position_payload::kSize>();
+  if (!bytes) return;
+  const auto mask = wire::Get<std::uint8_t>(*bytes, cycle::set_position_payload::kAxisMask);
   for (int a = 0; a < cycle::kStatusAxisCount; ++a) {
     if ((mask >> a) & 1u) {
       status_.StepPositions[a] =
-          wire::Get<std::int32_t>(Bytes(command), cycle::set_position_payload::kPositions + 4 * a);
+          wire::Get<std::int32_t>(*bytes, cycle::set_position_payload::kPositions + 4 * a);
     }
   }
 }

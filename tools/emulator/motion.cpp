@@ -17,12 +17,6 @@ constexpr double kSecondsPerStep = 0.001;
 
 // The payload of a command as a record of its size; none when it is short
 // (the frame parser lets only the table's sizes through, a test need not).
-template <std::size_t N>
-std::optional<std::span<const std::byte, N>> Fixed(const ReceivedCommand& command) {
-  if (command.payload.size() < N) return std::nullopt;
-  return std::span<const std::byte, N>(std::as_bytes(std::span<const std::uint8_t>(command.payload)).data(), N);
-}
-
 bool Halted(const cycle::StatusRecord& status) {
   return status.Mode == cycle::kModeEStop || status.Mode == cycle::kModeSafe;
 }
@@ -212,7 +206,7 @@ void MachineMotion::Execute(const ReceivedCommand& command, cycle::StatusRecord&
   const bool halted = Halted(status);
   switch (command.code) {
     case link::CMD_JOG_START: {
-      const auto payload = Fixed<ops::jog_start_payload::kSize>(command);
+      const auto payload = command.Record<ops::jog_start_payload::kSize>();
       if (!payload || halted || Busy()) break;
       const ops::JogStart start = ops::DecodeJogStart(*payload);
       if (start.Axis >= kAxisCount || start.Rate <= 0 || start.Direction == 0) break;
@@ -222,7 +216,7 @@ void MachineMotion::Execute(const ReceivedCommand& command, cycle::StatusRecord&
       break;
     }
     case link::CMD_JOG_STOP: {
-      const auto payload = Fixed<ops::jog_stop_payload::kSize>(command);
+      const auto payload = command.Record<ops::jog_stop_payload::kSize>();
       if (!payload) break;
       const auto axis = wire::Get<std::uint8_t>(*payload, ops::jog_stop_payload::kAxis);
       if (axis < kAxisCount) jogs_[axis].target = 0.0;
@@ -230,7 +224,7 @@ void MachineMotion::Execute(const ReceivedCommand& command, cycle::StatusRecord&
     }
     case link::CMD_HOME:
     case link::CMD_HOME_VERIFY: {
-      const auto payload = Fixed<ops::home_payload::kSize>(command);
+      const auto payload = command.Record<ops::home_payload::kSize>();
       if (!payload || halted) break;
       const auto axis = wire::Get<std::int16_t>(*payload, ops::home_payload::kAxis);
       if (axis >= 0 && axis < kAxisCount) homesQueued_.push_back(axis);

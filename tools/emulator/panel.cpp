@@ -6,28 +6,27 @@
 #include "plugin/numeric.h"
 
 namespace veltra::emu {
-namespace {
-
-template <std::size_t N>
-std::span<const std::byte, N> Fixed(const ReceivedCommand& command) {
-  return std::span<const std::byte, N>(std::as_bytes(std::span<const std::uint8_t>(command.payload)).data(), N);
-}
-
-}  // namespace
-
 void PanelInputs::Execute(const ReceivedCommand& command) {
   switch (command.code) {
     case link::CMD_SET_INPUT_OVERRIDES:
-      settings_.inputOverrides = cycle::DecodeInputOverrides(Fixed<cycle::input_overrides_payload::kSize>(command));
+      if (const auto bytes = command.Record<cycle::input_overrides_payload::kSize>()) {
+        settings_.inputOverrides = cycle::DecodeInputOverrides(*bytes);
+      }
       break;
     case link::CMD_SET_MPG:
-      settings_.mpg = cycle::DecodeMpgConfig(Fixed<cycle::mpg_payload::kSize>(command));
+      if (const auto bytes = command.Record<cycle::mpg_payload::kSize>()) {
+        settings_.mpg = cycle::DecodeMpgConfig(*bytes);
+      }
       break;
     case link::CMD_SET_PWM_DUTY:
-      settings_.pwmDuties = cycle::DecodePwmDuties(Fixed<cycle::pwm_duty_payload::kSize>(command));
+      if (const auto bytes = command.Record<cycle::pwm_duty_payload::kSize>()) {
+        settings_.pwmDuties = cycle::DecodePwmDuties(*bytes);
+      }
       break;
     case link::CMD_SET_JOYSTICK:
-      settings_.joystick = cycle::DecodeJoystickConfig(Fixed<cycle::joystick_payload::kSize>(command));
+      if (const auto bytes = command.Record<cycle::joystick_payload::kSize>()) {
+        settings_.joystick = cycle::DecodeJoystickConfig(*bytes);
+      }
       break;
     default:
       break;

@@ -22,15 +22,6 @@ constexpr int kMostStepsPerReport = 2000;
 constexpr double kStepSeconds = 0.001;
 constexpr double kRawFullScale = 65536.0;
 
-std::span<const std::byte> Bytes(const ReceivedCommand& command) {
-  return std::as_bytes(std::span<const std::uint8_t>(command.payload));
-}
-
-template <std::size_t N>
-std::span<const std::byte, N> Fixed(const ReceivedCommand& command) {
-  return std::span<const std::byte, N>(Bytes(command).data(), N);
-}
-
 std::int64_t Milliseconds(PlasmaTorch::Clock::duration d) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
 }
@@ -40,13 +31,17 @@ std::int64_t Milliseconds(PlasmaTorch::Clock::duration d) {
 void PlasmaTorch::Execute(const ReceivedCommand& command) {
   switch (command.code) {
     case link::CMD_SET_THC:
-      state_.parameters = cycle::DecodeThcParameters(Fixed<cycle::thc_payload::kSize>(command));
+      if (const auto bytes = command.Record<cycle::thc_payload::kSize>()) {
+        state_.parameters = cycle::DecodeThcParameters(*bytes);
+      }
       break;
     case link::CMD_SET_THC_PID:
-      state_.pid = cycle::DecodeThcPid(Fixed<cycle::thc_pid_payload::kSize>(command));
+      if (const auto bytes = command.Record<cycle::thc_pid_payload::kSize>()) state_.pid = cycle::DecodeThcPid(*bytes);
       break;
     case link::CMD_SET_INPUT_OVERRIDES:
-      overrides_ = cycle::DecodeInputOverrides(Fixed<cycle::input_overrides_payload::kSize>(command));
+      if (const auto bytes = command.Record<cycle::input_overrides_payload::kSize>()) {
+        overrides_ = cycle::DecodeInputOverrides(*bytes);
+      }
       break;
     case link::CMD_SPINDLE:
       if (command.payload[ops::spindle_payload::kStart] != 0) {
