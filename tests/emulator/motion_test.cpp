@@ -15,6 +15,7 @@
 #include "cycle/motion_commands.h"
 #include "link/command_table.h"
 #include "machine.h"
+#include "payload_bytes.h"
 #include "ops/operation_commands.h"
 
 namespace veltra::emu {
@@ -27,13 +28,6 @@ using cycle::MotionRecord;
 using cycle::StatusRecord;
 
 const Clock::time_point kStart = Clock::time_point{} + 1000s;
-
-template <std::size_t N>
-Bytes BytesOf(const std::array<std::byte, N>& payload) {
-  Bytes bytes(N);
-  std::memcpy(bytes.data(), payload.data(), N);
-  return bytes;
-}
 
 // Record i of a straight run: X at i steps (with the plugin's 0.0001), Z at
 // -10 i, line 100 + i / 10.

@@ -12,6 +12,7 @@
 #include "cycle/special_input_commands.h"
 #include "link/command_table.h"
 #include "machine.h"
+#include "payload_bytes.h"
 #include "panel.h"
 
 namespace veltra::emu {
@@ -26,13 +27,6 @@ constexpr std::uint16_t kTorchFlags =
     flag::kThcRunning | flag::kArcOk | flag::kThcUp | flag::kThcDown | flag::kSampleTorchVoltage;
 constexpr double kStepsPerUnit = 100.0;
 const Clock::time_point kStart = Clock::time_point{} + 1000s;
-
-template <std::size_t N>
-Bytes BytesOf(const std::array<std::byte, N>& payload) {
-  Bytes bytes(N);
-  std::memcpy(bytes.data(), payload.data(), N);
-  return bytes;
-}
 
 ReceivedCommand Spindle(bool start) {
   Bytes payload(10, 0);
